@@ -1,0 +1,553 @@
+#include "install_layout.h"
+
+#include <aclapi.h>
+#include <shlwapi.h>
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <cwchar>
+
+#include "release.h"
+
+namespace {
+
+constexpr char kQuote[] = "\"";
+constexpr wchar_t kGlobalReleaseInfo[] = L"\\commonfiles\\globalsettings\\relinfo.xml";
+constexpr wchar_t kLocalReleaseInfo[] = L"relinfo.xml";
+constexpr char kFolderNameKey[] = "startMenuFolderName";
+constexpr char kRevisionKey[] = "startMenuShortcutAppendRevision";
+
+// Everyone: generic read, write and execute, delete, read control, write DAC
+// and the thirteen object-specific rights; neither WRITE_OWNER nor SYNCHRONIZE.
+constexpr DWORD kOpenDirectoryRights = 0xE0071FFF;
+
+// --- Sizes reported by the null calls of the pointer-form readers ----------
+//
+// The pointer form hands the reader a buffer without its capacity: the buffer
+// is taken to hold what the caller's first (null) call reported. Each null
+// call therefore records, per thread and per file and key, the size it
+// reported, and a filling call writes no more than that. A handful of slots
+// suffices: callers fill right after asking. A slot that was overwritten, or
+// never written, limits the filling call to the terminator alone.
+
+struct ReportedSize {
+  DWORD thread;
+  UINT64 tag;
+  DWORD size;
+};
+
+constexpr int kReportedSizeSlots = 16;
+ReportedSize g_reportedSizes[kReportedSizeSlots];
+int g_nextReportedSize;
+volatile LONG g_reportedSizesLock;
+
+void LockReportedSizes() {
+  while (InterlockedCompareExchange(&g_reportedSizesLock, 1, 0) != 0) {
+    Sleep(0);
+  }
+}
+
+void UnlockReportedSizes() { InterlockedExchange(&g_reportedSizesLock, 0); }
+
+UINT64 TagOf(const wchar_t* path, const char* key) {
+  constexpr UINT64 kFnvOffset = 14695981039346656037ULL;
+  constexpr UINT64 kFnvPrime = 1099511628211ULL;
+  UINT64 tag = kFnvOffset;
+  for (const wchar_t* c = path; *c != L'\0'; ++c) {
+    tag = (tag ^ static_cast<UINT16>(*c)) * kFnvPrime;
+  }
+  tag = (tag ^ 0xFFFFu) * kFnvPrime;  // separates path from key
+  for (const char* c = key; *c != '\0'; ++c) {
+    tag = (tag ^ static_cast<unsigned char>(*c)) * kFnvPrime;
+  }
+  return tag;
+}
+
+void RememberReportedSize(UINT64 tag, DWORD size) {
+  const DWORD thread = GetCurrentThreadId();
+  LockReportedSizes();
+  int slot = -1;
+  for (int i = 0; i < kReportedSizeSlots && slot < 0; ++i) {
+    if (g_reportedSizes[i].thread == thread && g_reportedSizes[i].tag == tag) {
+      slot = i;
+    }
+  }
+  if (slot < 0) {
+    slot = g_nextReportedSize;
+    g_nextReportedSize = (g_nextReportedSize + 1) % kReportedSizeSlots;
+  }
+  g_reportedSizes[slot].thread = thread;
+  g_reportedSizes[slot].tag = tag;
+  g_reportedSizes[slot].size = size;
+  UnlockReportedSizes();
+}
+
+DWORD RecallReportedSize(UINT64 tag) {
+  const DWORD thread = GetCurrentThreadId();
+  DWORD size = 1;
+  LockReportedSizes();
+  for (int i = 0; i < kReportedSizeSlots; ++i) {
+    if (g_reportedSizes[i].thread == thread && g_reportedSizes[i].tag == tag &&
+        g_reportedSizes[i].size > 0) {
+      size = g_reportedSizes[i].size;
+    }
+  }
+  UnlockReportedSizes();
+  return size;
+}
+
+// ---------------------------------------------------------------------------
+
+void ReadModulePath(wchar_t* buffer) {
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathCapacity);
+  buffer[length < kModulePathCapacity ? length : kModulePathCapacity - 1] = L'\0';
+}
+
+// Reads the file like ReadWholeFile and also tells how many bytes it holds, so
+// that the scan below sees bytes after a NUL byte too.
+BOOL ReadFileBytes(const wchar_t* path, char** content, DWORD* length) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  char* bytes = nullptr;
+  DWORD size = 0;
+  DWORD offset = 0;
+  BOOL complete = FALSE;
+
+  *length = 0;
+  file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
+                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    goto Cleanup;
+  }
+
+  size = SetFilePointer(file, 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_END);
+  complete = size != INVALID_SET_FILE_POINTER;
+  if (!complete) {
+    size = 0;  // the size is unknown: read nothing rather than guess
+  }
+  bytes = new char[size + 1];
+  *content = bytes;
+  SetFilePointer(file, 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_BEGIN);
+
+  // The file may shrink or grow meanwhile: read at most the size taken above.
+  while (offset < size) {
+    DWORD read = 0;
+    if (!ReadFile(file, bytes + offset, size - offset, &read, /*lpOverlapped=*/nullptr)) {
+      complete = FALSE;
+      break;
+    }
+    if (read == 0) {
+      break;
+    }
+    offset += read;
+  }
+  bytes[offset] = '\0';
+  *length = offset;
+
+Cleanup:
+  CloseHandleAndClear(&file);
+  return complete;
+}
+
+// Returns the offset of the first occurrence of `needle` in the `length` bytes
+// at `haystack`, or -1.
+long FindBytes(const char* haystack, DWORD length, const char* needle, DWORD from) {
+  const size_t needleLength = strlen(needle);
+  if (needleLength > length) {
+    return -1;
+  }
+  for (DWORD at = from; at + needleLength <= length; ++at) {
+    if (memcmp(haystack + at, needle, needleLength) == 0) {
+      return static_cast<long>(at);
+    }
+  }
+  return -1;
+}
+
+// Copies the UTF-8 value of `byteCount` bytes into `destination`, whose room is
+// `capacity` characters, terminator included; a longer text is cut, never
+// between the two halves of a surrogate pair.
+void CopyUtf8Value(const char* bytes, int byteCount, wchar_t* destination, DWORD capacity) {
+  wchar_t* text = nullptr;
+  int produced = 0;
+  DWORD keep = 0;
+
+  destination[0] = L'\0';
+  if (byteCount <= 0) {
+    goto Cleanup;
+  }
+  // UTF-8 never yields more UTF-16 units than it has bytes.
+  text = new wchar_t[byteCount + 1];
+  produced = MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, bytes, byteCount, text, byteCount);
+  keep = static_cast<DWORD>(produced);
+  if (keep > capacity - 1) {
+    keep = capacity - 1;
+    if (keep > 0 && IS_HIGH_SURROGATE(text[keep - 1])) {
+      --keep;
+    }
+  }
+  memcpy(destination, text, keep * sizeof(wchar_t));
+  destination[keep] = L'\0';
+
+Cleanup:
+  FreeAndClear(&text);
+}
+
+DWORD ReadGlobalReleaseValue(const char* key, wchar_t** value) {
+  wchar_t* root = nullptr;
+  wchar_t* path = nullptr;
+  DWORD size = 0;
+
+  size = GetInstallRoot(nullptr, 0);
+  root = new wchar_t[size];
+  root[0] = L'\0';
+  GetInstallRoot(root, size);
+  path = JoinStrings(2, root, kGlobalReleaseInfo);
+  size = ReadQuotedValue(path, key, value);
+
+  FreeAndClear(&path);
+  FreeAndClear(&root);
+  return size;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Returns a new wide string holding the full path that the file system makes
+// of `path`, or null when it cannot.
+wchar_t* ResolvePath(const wchar_t* path) {
+  wchar_t* resolved = nullptr;
+  DWORD size = GetFullPathNameW(path, 0, nullptr, /*lpFilePart=*/nullptr);
+  if (size == 0) {
+    return nullptr;
+  }
+  resolved = new wchar_t[size];
+  const DWORD length = GetFullPathNameW(path, size, resolved, /*lpFilePart=*/nullptr);
+  if (length == 0 || length >= size) {
+    FreeAndClear(&resolved);
+  }
+  return resolved;
+}
+
+// Walks the components below the folder as the file system would: "." stays,
+// ".." climbs, repeated separators count once. Returns FALSE when a climb would
+// leave the folder, when a name made only of dots and blanks (resolved
+// differently from one system to the next) appears, or when the walk does not
+// end below the folder.
+BOOL ComponentsStayBelow(const wchar_t* relative) {
+  int depth = 0;
+  const wchar_t* c = relative;
+  while (*c != L'\0') {
+    while (IsSeparator(*c)) {
+      ++c;
+    }
+    const wchar_t* start = c;
+    size_t dots = 0;
+    size_t blanks = 0;
+    while (*c != L'\0' && !IsSeparator(*c)) {
+      dots += *c == L'.';
+      blanks += *c == L' ';
+      ++c;
+    }
+    const size_t length = static_cast<size_t>(c - start);
+    if (length == 0) {
+      continue;
+    }
+    if (length == 1 && dots == 1) {
+      continue;
+    }
+    if (length == 2 && dots == 2) {
+      if (--depth < 0) {
+        return FALSE;
+      }
+      continue;
+    }
+    if (dots + blanks == length) {
+      return FALSE;
+    }
+    ++depth;
+  }
+  return depth > 0;
+}
+
+}  // namespace
+
+wchar_t* JoinStrings(UINT32 count, ...) {
+  va_list pieces;
+  size_t total = 0;
+
+  va_start(pieces, count);
+  for (UINT32 i = 0; i < count; ++i) {
+    const wchar_t* piece = va_arg(pieces, const wchar_t*);
+    if (piece != nullptr) {
+      total += wcslen(piece);
+    }
+  }
+  va_end(pieces);
+
+  wchar_t* joined = new wchar_t[total + 1];
+  wchar_t* end = joined;
+  va_start(pieces, count);
+  for (UINT32 i = 0; i < count; ++i) {
+    const wchar_t* piece = va_arg(pieces, const wchar_t*);
+    if (piece != nullptr) {
+      const size_t length = wcslen(piece);
+      memcpy(end, piece, length * sizeof(wchar_t));
+      end += length;
+    }
+  }
+  va_end(pieces);
+  *end = L'\0';
+  return joined;
+}
+
+void FreeAndClear(wchar_t** text) {
+  if (*text != nullptr) {
+    delete[] * text;
+    *text = nullptr;
+  }
+}
+
+BOOL CutLastComponent(wchar_t* path) {
+  PathRemoveBackslashW(path);
+  wchar_t* last = wcsrchr(path, L'\\');
+  if (last == nullptr) {
+    return FALSE;
+  }
+  last[1] = L'\0';
+  return TRUE;
+}
+
+void ClimbDirectories(const wchar_t* source, wchar_t* destination) {
+  wcscpy(destination, source);
+  for (int i = 0; i < kLevelsBelowInstallRoot; ++i) {
+    CutLastComponent(destination);
+    PathRemoveBackslashW(destination);
+  }
+}
+
+DWORD GetModulePath(wchar_t* buffer, DWORD capacity) {
+  wchar_t* modulePath = new wchar_t[kModulePathCapacity];
+  ReadModulePath(modulePath);
+  const DWORD needed = static_cast<DWORD>(wcslen(modulePath)) + 1;
+  DWORD result = needed;
+  if (buffer != nullptr && capacity >= needed) {
+    memcpy(buffer, modulePath, needed * sizeof(wchar_t));
+    result = 0;
+  }
+  FreeAndClear(&modulePath);
+  return result;
+}
+
+DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
+  wchar_t* modulePath = new wchar_t[kModulePathCapacity];
+  ReadModulePath(modulePath);
+  const DWORD needed = static_cast<DWORD>(wcslen(modulePath)) + 1;
+  DWORD result = needed;
+  if (buffer != nullptr && capacity >= needed) {
+    buffer[0] = L'\0';
+    ClimbDirectories(modulePath, buffer);
+    result = 0;
+  }
+  FreeAndClear(&modulePath);
+  return result;
+}
+
+BOOL ReadWholeFile(const wchar_t* path, char** content) {
+  DWORD length = 0;
+  return ReadFileBytes(path, content, &length);
+}
+
+DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
+  char* content = nullptr;
+  DWORD length = 0;
+  DWORD needed = 1;
+  long keyAt = -1;
+  long open = -1;
+  long close = -1;
+  const UINT64 tag = TagOf(path, key);
+  // A caller that hands over the address of a null pointer has no buffer.
+  wchar_t* buffer = value != nullptr ? *value : nullptr;
+
+  if (buffer != nullptr) {
+    buffer[0] = L'\0';
+  }
+  ReadFileBytes(path, &content, &length);
+  if (content == nullptr) {
+    goto Cleanup;
+  }
+  keyAt = FindBytes(content, length, key, 0);
+  if (keyAt < 0) {
+    goto Cleanup;
+  }
+  open = FindBytes(content, length, kQuote, static_cast<DWORD>(keyAt + static_cast<long>(strlen(key))));
+  if (open < 0) {
+    goto Cleanup;
+  }
+  close = FindBytes(content, length, kQuote, static_cast<DWORD>(open) + 1);
+  if (close < 0) {
+    goto Cleanup;
+  }
+  needed = static_cast<DWORD>(close - open);  // the value's bytes + 1
+  if (buffer != nullptr) {
+    CopyUtf8Value(content + open + 1, static_cast<int>(needed - 1), buffer,
+                  RecallReportedSize(tag));
+  }
+
+Cleanup:
+  if (value == nullptr) {
+    RememberReportedSize(tag, needed);
+  }
+  FreeBytesAndClear(&content);
+  return needed;
+}
+
+DWORD GetStartMenuFolderName(wchar_t** value) { return ReadGlobalReleaseValue(kFolderNameKey, value); }
+
+DWORD GetRevisionSuffix(wchar_t** value) { return ReadGlobalReleaseValue(kRevisionKey, value); }
+
+DWORD GetLocalRevisionSuffix(wchar_t** value) {
+  wchar_t* modulePath = new wchar_t[kModulePathCapacity];
+  wchar_t* path = nullptr;
+  ReadModulePath(modulePath);
+  CutLastComponent(modulePath);
+  path = JoinStrings(2, modulePath, kLocalReleaseInfo);
+  const DWORD size = ReadQuotedValue(path, kRevisionKey, value);
+  FreeAndClear(&path);
+  FreeAndClear(&modulePath);
+  return size;
+}
+
+int CreateDirectoryTree(const wchar_t* path) {
+  // Cut the path level by level until cutting changes nothing, then create the
+  // levels top down. Each cut only shortens the text, so every level is a
+  // prefix of the path, and a loop serves where a recursion could run out of
+  // stack on a path of very many backslashes.
+  wchar_t* level = JoinStrings(1, path);
+  size_t* lengths = nullptr;
+  size_t count = 0;
+  size_t length = wcslen(level);
+
+  lengths = new size_t[length + 1];
+  lengths[count++] = length;
+  for (;;) {
+    CutLastComponent(level);
+    const size_t cut = wcslen(level);
+    if (cut == length) {
+      break;
+    }
+    lengths[count++] = cut;
+    length = cut;
+  }
+
+  wcscpy(level, path);
+  while (count > 0) {
+    const size_t end = lengths[--count];
+    const wchar_t kept = level[end];
+    level[end] = L'\0';
+    CreateDirectoryW(level, /*lpSecurityAttributes=*/nullptr);
+    level[end] = kept;
+  }
+
+  delete[] lengths;
+  FreeAndClear(&level);
+  return 0;
+}
+
+BOOL PathExists(const wchar_t* path) {
+  struct _stat status;
+  return _wstat(path, &status) == 0;
+}
+
+BOOL EnsureDirectory(const wchar_t* path) {
+  if (PathExists(path)) {
+    return TRUE;
+  }
+  return CreateDirectoryW(path, /*lpSecurityAttributes=*/nullptr) ? TRUE : FALSE;
+}
+
+int CreateOpenDirectory(const wchar_t* path) {
+  SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPLICIT_ACCESS_W access;
+  SECURITY_ATTRIBUTES attributes;
+
+  if (!AllocateAndInitializeSid(&worldAuthority, /*nSubAuthorityCount=*/1, SECURITY_WORLD_RID,
+                                0, 0, 0, 0, 0, 0, 0, &everyone)) {
+    return 0;
+  }
+
+  ZeroMemory(&access, sizeof(access));
+  access.grfAccessPermissions = kOpenDirectoryRights;
+  access.grfAccessMode = SET_ACCESS;
+  access.grfInheritance = CONTAINER_INHERIT_ACE;
+  access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+
+  if (SetEntriesInAclW(/*cCountOfExplicitEntries=*/1, &access, /*OldAcl=*/nullptr, &list) !=
+      ERROR_SUCCESS) {
+    goto Cleanup;
+  }
+  descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+  if (descriptor == nullptr ||
+      !InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(descriptor, /*bDaclPresent=*/TRUE, list,
+                                 /*bDaclDefaulted=*/FALSE)) {
+    goto Cleanup;
+  }
+
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = descriptor;
+  attributes.bInheritHandle = FALSE;
+  CreateDirectoryW(path, &attributes);
+
+Cleanup:
+  FreeSidAndClear(&everyone);
+  LocalFreeAndClear(&list);
+  LocalFreeAndClear(&descriptor);
+  return 0;
+}
+
+void ToUpperAscii(const wchar_t* source, wchar_t* destination) {
+  size_t i = 0;
+  for (; source[i] != L'\0'; ++i) {
+    const wchar_t c = source[i];
+    destination[i] = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+  }
+  destination[i] = L'\0';
+}
+
+BOOL PathStaysInside(const wchar_t* folder, const wchar_t* path) {
+  wchar_t* resolvedFolder = nullptr;
+  wchar_t* resolvedPath = nullptr;
+  size_t folderLength = 0;
+  BOOL inside = FALSE;
+
+  if (folder == nullptr || path == nullptr || folder[0] == L'\0') {
+    goto Cleanup;
+  }
+  folderLength = wcslen(folder);
+  // The folder must be a full path already, or the test below means nothing.
+  resolvedFolder = ResolvePath(folder);
+  if (resolvedFolder == nullptr || wcscmp(resolvedFolder, folder) != 0 ||
+      IsSeparator(folder[folderLength - 1])) {
+    goto Cleanup;
+  }
+  if (wcsncmp(path, folder, folderLength) != 0 || !IsSeparator(path[folderLength]) ||
+      !ComponentsStayBelow(path + folderLength)) {
+    goto Cleanup;
+  }
+  // The walk above matches the file system's own resolution; check the result
+  // of that resolution too, so that the two can never disagree unnoticed.
+  resolvedPath = ResolvePath(path);
+  inside = resolvedPath != nullptr && wcsncmp(resolvedPath, folder, folderLength) == 0 &&
+           IsSeparator(resolvedPath[folderLength]) && resolvedPath[folderLength + 1] != L'\0';
+
+Cleanup:
+  FreeAndClear(&resolvedPath);
+  FreeAndClear(&resolvedFolder);
+  return inside;
+}

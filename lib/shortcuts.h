@@ -1,0 +1,93 @@
+// Start-menu shortcuts: which Programs folder the caller works in, and shell
+// shortcut files (.lnk) created and deleted below it. Nothing is kept between
+// calls: every call runs the administrator test and asks the shell anew.
+//
+// Link path: the Programs folder, the folder argument (which begins with a
+// backslash and, as both programs pass it, ends with one: the two backslashes
+// in a row are kept), "\", the base name, " " and the suffix when the suffix is
+// not empty, ".lnk".
+//
+// The operations that work below the Programs folder act only on link paths
+// that stay inside it once resolved (see PathStaysInside); for any other they
+// do nothing. Either way they return 0.
+#pragma once
+
+#include <windows.h>
+
+// Returns nonzero when the calling thread's token (or the process token when
+// the thread has none) is granted access by an access check whose only entry
+// allows the Administrators group; 0 otherwise and on any failure. A token in
+// which the group is deny-only, as in a standard user's session, gives 0.
+BOOL IsAdministrator();
+
+// Capacity form over the Programs folder: the all-users folder
+// (CSIDL_COMMON_PROGRAMS) when IsAdministrator is nonzero, the user's own
+// (CSIDL_PROGRAMS) otherwise; created by nobody. When `capacity` is above 0 the
+// buffer first receives the empty text. Returns 0 after copying the path, or
+// the size needed (length + 1; 1 when the shell fails) otherwise.
+DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity);
+
+// Creates the folder that will hold `linkPath`, with its missing parents, and
+// saves a shortcut there through the shell link object with the given
+// properties. Leaves COM initialised on the calling thread. Returns 0 when the
+// shortcut was saved; otherwise the failure code of creating the shell link
+// object, of asking it for IPersistFile, or of saving the file.
+HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
+                      const wchar_t* workingDirectory, const wchar_t* description,
+                      const wchar_t* iconPath, int iconIndex, int showCommand);
+
+// Deletes `linkPath`, then the same path enclosed in double quotes. Returns 0
+// when either deletion succeeded, E_FAIL when both failed.
+HRESULT DeleteShortcutFile(const wchar_t* linkPath);
+
+// Saves a shortcut at the link path below the Programs folder whose target is
+// the target directory (ending with a backslash) and target file enclosed in
+// double quotes, with icon index 0. Returns 0 always.
+int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile,
+                           const wchar_t* arguments, const wchar_t* iconPath,
+                           const wchar_t* workingDirectory, const wchar_t* folder,
+                           const wchar_t* baseName, const wchar_t* description, int showCommand,
+                           const wchar_t* suffix);
+
+// Deletes the shortcut at the link path below the Programs folder. Returns 0
+// always.
+int RemoveProgramsShortcut(const wchar_t* folder, const wchar_t* baseName, const wchar_t* suffix);
+
+// CreateProgramsShortcut with the suffix supplied: the revision text of the
+// global relinfo.xml, of relinfo.xml beside the program's file, or the fixed
+// revision "18.1" (relinfo.xml is not read). Return 0 always.
+int CreateProgramsShortcutWithRevision(const wchar_t* targetDirectory, const wchar_t* targetFile,
+                                       const wchar_t* arguments, const wchar_t* iconPath,
+                                       const wchar_t* workingDirectory, const wchar_t* folder,
+                                       const wchar_t* baseName, const wchar_t* description,
+                                       int showCommand);
+int CreateProgramsShortcutWithLocalRevision(const wchar_t* targetDirectory,
+                                            const wchar_t* targetFile, const wchar_t* arguments,
+                                            const wchar_t* iconPath,
+                                            const wchar_t* workingDirectory,
+                                            const wchar_t* folder, const wchar_t* baseName,
+                                            const wchar_t* description, int showCommand);
+int CreateProgramsShortcutWithFixedRevision(const wchar_t* targetDirectory,
+                                            const wchar_t* targetFile, const wchar_t* arguments,
+                                            const wchar_t* iconPath,
+                                            const wchar_t* workingDirectory,
+                                            const wchar_t* folder, const wchar_t* baseName,
+                                            const wchar_t* description, int showCommand);
+
+// RemoveProgramsShortcut with the suffix supplied as above, or the empty text.
+// Return 0 always.
+int RemoveProgramsShortcutWithRevision(const wchar_t* folder, const wchar_t* baseName);
+int RemoveProgramsShortcutWithLocalRevision(const wchar_t* folder, const wchar_t* baseName);
+int RemoveProgramsShortcutWithFixedRevision(const wchar_t* folder, const wchar_t* baseName);
+int RemoveProgramsShortcutWithoutRevision(const wchar_t* folder, const wchar_t* baseName);
+
+// Returns a new wide string holding the Programs folder, read with the two
+// calls of GetProgramsFolder (the empty text when the shell fails). The caller
+// releases it with FreeAndClear.
+wchar_t* CopyProgramsFolder();
+
+// Returns a new wide string holding the link path for the Programs folder,
+// folder argument, base name and suffix. The caller releases it with
+// FreeAndClear.
+wchar_t* BuildLinkPath(const wchar_t* programsFolder, const wchar_t* folder,
+                       const wchar_t* baseName, const wchar_t* suffix);

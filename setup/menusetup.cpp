@@ -1,0 +1,124 @@
+// menusetup: puts the suite's launcher shortcut into the start menu and runs
+// the suite's host-setup tool. It opens no window, reads no argument, shows no
+// message and always exits with 0; everything it needs follows from its own
+// place in the installation and from the installation's relinfo.xml.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "install_layout.h"
+#include "release.h"
+#include "shortcuts.h"
+
+namespace {
+
+constexpr wchar_t kSuiteDirectory[] = L"\\RUVO";
+constexpr wchar_t kBinDirectory[] = L"\\bin\\";
+constexpr wchar_t kLauncherFile[] = L"ruvo5.exe";
+constexpr wchar_t kIconFile[] = L"\\icons\\ruvo_hi.ico";
+constexpr wchar_t kFluidDynamicsFolder[] = L"\\Fluid Dynamics\\";
+constexpr wchar_t kShortcutBaseName[] = L"RUVO";
+constexpr wchar_t kWorkingDirectory[] = L"%USERPROFILE%";
+constexpr wchar_t kDescriptionStart[] = L"Start VELMORA RUVO ";
+constexpr wchar_t kDescriptionEnd[] = L" Launcher";
+constexpr wchar_t kHostSetupFile[] = L"\\bin\\ruvo5parhosts.exe";
+constexpr wchar_t kHostSetupArguments[] = L"\" -install-setup";
+
+// Creates the launcher shortcut in <Programs>\<folder name>\Fluid Dynamics.
+// Returns 0.
+int CreateLauncherShortcut(const wchar_t* suiteDirectory, const wchar_t* folderName) {
+  wchar_t* suiteCopy = JoinStrings(1, suiteDirectory);
+  wchar_t* targetDirectory = nullptr;
+  wchar_t* iconPath = nullptr;
+  wchar_t* startMenuFolder = nullptr;
+  wchar_t* description = nullptr;
+  wchar_t* revision = nullptr;
+  DWORD revisionSize = 0;
+
+  PathRemoveBackslashW(suiteCopy);
+  targetDirectory = JoinStrings(2, suiteCopy, kBinDirectory);
+  FreeAndClear(&suiteCopy);
+
+  revisionSize = GetRevisionSuffix(nullptr);
+  revision = new wchar_t[revisionSize > 0 ? revisionSize : 1];
+  revision[0] = L'\0';
+  GetRevisionSuffix(&revision);
+
+  iconPath = JoinStrings(2, suiteDirectory, kIconFile);
+  startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
+  description = JoinStrings(3, kDescriptionStart, revision, kDescriptionEnd);
+
+  CreateProgramsShortcutWithRevision(targetDirectory, kLauncherFile, /*arguments=*/L"", iconPath,
+                                     kWorkingDirectory, startMenuFolder, kShortcutBaseName,
+                                     description, SW_SHOWNORMAL);
+
+  FreeAndClear(&targetDirectory);
+  FreeAndClear(&iconPath);
+  FreeAndClear(&startMenuFolder);
+  FreeAndClear(&description);
+  FreeAndClear(&revision);
+  return 0;
+}
+
+// Runs the host-setup tool hidden with "-install-setup" and waits for it as
+// long as it runs; its exit code is read and not used.
+void RunHostSetup(const wchar_t* suiteDirectory) {
+  // CreateProcessW may write into the command line: it lies in our own buffer.
+  wchar_t* commandLine = JoinStrings(4, L"\"", suiteDirectory, kHostSetupFile, kHostSetupArguments);
+  STARTUPINFOW startup;
+  PROCESS_INFORMATION process;
+  DWORD exitCode = 0;
+
+  ZeroMemory(&startup, sizeof(startup));
+  ZeroMemory(&process, sizeof(process));
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+
+  if (CreateProcessW(/*lpApplicationName=*/nullptr, commandLine,
+                     /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
+                     /*bInheritHandles=*/TRUE, /*dwCreationFlags=*/0,
+                     /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandleAndClear(&process.hThread);
+    CloseHandleAndClear(&process.hProcess);
+  }
+  FreeAndClear(&commandLine);
+}
+
+int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
+              const wchar_t* /*commandLine*/, int /*showCommand*/) {
+  wchar_t* installRoot = nullptr;
+  wchar_t* folderName = nullptr;
+  wchar_t* suiteDirectory = nullptr;
+  DWORD size = 0;
+
+  size = GetInstallRoot(nullptr, 0);
+  installRoot = new wchar_t[size > 0 ? size : 1];
+  installRoot[0] = L'\0';
+  GetInstallRoot(installRoot, size);
+
+  size = GetStartMenuFolderName(nullptr);
+  folderName = new wchar_t[size > 0 ? size : 1];
+  folderName[0] = L'\0';
+  GetStartMenuFolderName(&folderName);
+
+  suiteDirectory = JoinStrings(2, installRoot, kSuiteDirectory);
+
+  // The host-setup tool runs whatever became of the shortcut.
+  CreateLauncherShortcut(suiteDirectory, folderName);
+  RunHostSetup(suiteDirectory);
+
+  FreeAndClear(&installRoot);
+  FreeAndClear(&suiteDirectory);
+  FreeAndClear(&folderName);
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
+                   int showCommand) {
+  return SetupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
+}

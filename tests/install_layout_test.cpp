@@ -1,0 +1,384 @@
+#include "install_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr char kFolderKey[] = "startMenuFolderName";
+
+// The two calls of the pointer form, with the buffer sized by the first.
+struct Reading {
+  DWORD firstSize;
+  DWORD secondSize;
+  std::wstring value;
+};
+
+Reading ReadTwice(const std::wstring& path, const char* key) {
+  Reading reading{};
+  reading.firstSize = ReadQuotedValue(path.c_str(), key, nullptr);
+  wchar_t* buffer = new wchar_t[reading.firstSize];
+  buffer[0] = L'?';
+  reading.secondSize = ReadQuotedValue(path.c_str(), key, &buffer);
+  reading.value = buffer;
+  FreeAndClear(&buffer);
+  return reading;
+}
+
+TEST(JoinStrings, SkipsNullPiecesAndJoinsTheRest) {
+  wchar_t* joined = JoinStrings(3, L"a", nullptr, L"bc");
+  EXPECT_STREQ(joined, L"abc");
+  FreeAndClear(&joined);
+  EXPECT_EQ(joined, nullptr);
+  joined = JoinStrings(0);
+  EXPECT_STREQ(joined, L"");
+  FreeAndClear(&joined);
+  FreeAndClear(&joined);  // a second release of the cleared pointer does nothing
+}
+
+TEST(CutLastComponent, KeepsTheBackslashBeforeTheLastComponent) {
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* cut;
+    BOOL found;
+  } cases[] = {
+      {L"C:\\a\\b", L"C:\\a\\", TRUE},  {L"C:\\a\\b\\", L"C:\\a\\", TRUE},
+      {L"name", L"name", FALSE},        {L"name\\", L"name", FALSE},
+      {L"C:\\", L"C:\\", TRUE},
+  };
+  for (const Case& c : cases) {
+    std::wstring path = c.path;
+    EXPECT_EQ(CutLastComponent(path.data()), c.found) << c.path;
+    EXPECT_STREQ(path.c_str(), c.cut) << c.path;
+  }
+}
+
+TEST(ClimbDirectories, RemovesFiveComponentsAndStopsAtTheDrive) {
+  struct Case {
+    const wchar_t* source;
+    const wchar_t* climbed;
+  } cases[] = {
+      {L"C:\\R\\a\\b\\c\\d\\menusetup.exe", L"C:\\R"},
+      {L"D:\\S\\x\\y\\z\\w\\v\\u\\menusetup.exe", L"D:\\S\\x\\y"},
+      {L"C:\\a\\b\\c\\menusetup.exe", L"C:\\"},
+      {L"menusetup.exe", L"menusetup.exe"},
+  };
+  for (const Case& c : cases) {
+    std::wstring destination(wcslen(c.source) + 1, L'#');
+    ClimbDirectories(c.source, destination.data());
+    EXPECT_STREQ(destination.c_str(), c.climbed) << c.source;
+  }
+}
+
+TEST(ToUpperAscii, ChangesOnlyTheLettersAToZ) {
+  const wchar_t* source = L"hpc Pack 2008 r2 \u00DF\u00E9z{@";
+  std::wstring destination(wcslen(source) + 1, L'#');
+  ToUpperAscii(source, destination.data());
+  EXPECT_STREQ(destination.c_str(), L"HPC PACK 2008 R2 \u00DF\u00E9Z{@");
+}
+
+TEST(Directories, CreateDirectoryTreeCreatesEveryMissingLevel) {
+  ScratchFolder scratch(L"tree");
+  const std::wstring deepest = scratch / L"x\\y\\z";
+  EXPECT_EQ(CreateDirectoryTree(deepest.c_str()), 0);
+  EXPECT_TRUE(FolderExists(deepest));
+  // An existing tree, and a path with a trailing backslash, change nothing.
+  WriteBytes(deepest + L"\\keep.txt", "kept");
+  EXPECT_EQ(CreateDirectoryTree((deepest + L"\\").c_str()), 0);
+  EXPECT_EQ(ReadBytes(deepest + L"\\keep.txt"), "kept");
+}
+
+TEST(Directories, EnsureDirectoryCreatesOneLevelOnly) {
+  ScratchFolder scratch(L"ensure");
+  const std::wstring file = scratch / L"file.txt";
+  WriteBytes(file, "x");
+  EXPECT_TRUE(EnsureDirectory(file.c_str()));  // exists, as a file
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_TRUE(EnsureDirectory((scratch / L"new").c_str()));
+  EXPECT_TRUE(FolderExists(scratch / L"new"));
+  EXPECT_FALSE(EnsureDirectory((scratch / L"missing\\child").c_str()));
+  EXPECT_FALSE(FolderExists(scratch / L"missing"));
+
+  EXPECT_TRUE(PathExists(file.c_str()));
+  EXPECT_TRUE(PathExists(scratch.path().c_str()));
+  EXPECT_FALSE(PathExists((scratch / L"nothing").c_str()));
+}
+
+// Wine keeps no access list of its own on files (it shows one made from the
+// Unix permissions), so only the folder itself can be checked here.
+TEST(Directories, CreateOpenDirectoryCreatesOneFolder) {
+  ScratchFolder scratch(L"open");
+  const std::wstring folder = scratch / L"shared";
+  EXPECT_EQ(CreateOpenDirectory(folder.c_str()), 0);
+  EXPECT_TRUE(FolderExists(folder));
+  EXPECT_EQ(CreateOpenDirectory(folder.c_str()), 0);
+  EXPECT_EQ(CreateOpenDirectory((scratch / L"missing\\child").c_str()), 0);
+  EXPECT_FALSE(FolderExists(scratch / L"missing"));
+}
+
+TEST(ReleaseInformation, ScansForTheFirstOccurrenceOfTheKey) {
+  struct Case {
+    const char* content;
+    DWORD size;
+    const wchar_t* value;
+  } cases[] = {
+      {"<r startMenuFolderName=\"Suite 18.2\"/>", 11, L"Suite 18.2"},
+      // first occurrence wins, also inside a comment or a longer name
+      {"<!-- startMenuFolderName=\"old\" --> startMenuFolderName=\"new\"", 4, L"old"},
+      {"startMenuFolderNameLong=\"long\" startMenuFolderName=\"short\"", 5, L"long"},
+      // single quotes are no delimiters: the next double-quoted text counts
+      {"startMenuFolderName='single' other=\"double\"", 7, L"double"},
+      {"startMenuFolderName=\"\"", 1, L""},
+      // three characters in four UTF-8 bytes
+      {"startMenuFolderName=\"\xC3\xA4z\xC3\xB6\"", 6, L"\u00E4z\u00F6"},
+      {"startMenuFolderName=\"a\xE2\x82\xAC\"", 5, L"a\u20AC"},
+      {"startMenuFolderName=\"\xF0\x9F\x98\x80\"", 5, L"\U0001F600"},
+      // the key is matched case-sensitively; missing pieces give the empty value
+      {"startmenufoldername=\"x\"", 1, L""},
+      {"startMenuFolderName=\"unclosed", 1, L""},
+      {"startMenuFolderName= no quote", 1, L""},
+      {"", 1, L""},
+  };
+  ScratchFolder scratch(L"scan");
+  const std::wstring path = scratch / L"relinfo.xml";
+  for (const Case& c : cases) {
+    WriteBytes(path, c.content);
+    const Reading reading = ReadTwice(path, kFolderKey);
+    EXPECT_EQ(reading.firstSize, c.size) << c.content;
+    EXPECT_EQ(reading.secondSize, c.size) << c.content;
+    EXPECT_EQ(reading.value, c.value) << c.content;
+  }
+}
+
+TEST(ReleaseInformation, MissingFileIsCreatedEmptyOnlyWhereItsFolderExists) {
+  ScratchFolder scratch(L"missing");
+  const std::wstring path = scratch / L"relinfo.xml";
+  const Reading reading = ReadTwice(path, kFolderKey);
+  EXPECT_EQ(reading.firstSize, 1u);
+  EXPECT_EQ(reading.value, L"");
+  ASSERT_TRUE(FileExists(path));
+  EXPECT_EQ(ReadBytes(path), "");
+
+  const std::wstring nowhere = scratch / L"absent\\relinfo.xml";
+  EXPECT_EQ(ReadTwice(nowhere, kFolderKey).firstSize, 1u);
+  EXPECT_FALSE(FolderExists(scratch / L"absent"));
+}
+
+TEST(ReleaseInformation, ReadWholeFileNulTerminatesAndLeavesPointerOnFailure) {
+  ScratchFolder scratch(L"whole");
+  const std::wstring path = scratch / L"data.bin";
+  WriteBytes(path, std::string("ab\0cd", 5));
+  char* content = nullptr;
+  EXPECT_TRUE(ReadWholeFile(path.c_str(), &content));
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(std::string(content, 6), std::string("ab\0cd\0", 6));
+  delete[] content;
+
+  char* untouched = reinterpret_cast<char*>(0x1234);
+  EXPECT_FALSE(ReadWholeFile((scratch / L"no\\such.bin").c_str(), &untouched));
+  EXPECT_EQ(untouched, reinterpret_cast<char*>(0x1234));
+}
+
+// The file may grow between the two calls: the second call still writes no
+// more than the first reported, and cuts the value to fit.
+TEST(ReleaseInformation, SecondCallStaysWithinTheFirstCallsSize) {
+  constexpr wchar_t kGuard = 0xABCD;
+  constexpr size_t kGuardUnits = 64;
+  ScratchFolder scratch(L"grow");
+  const std::wstring path = scratch / L"relinfo.xml";
+  WriteBytes(path, "startMenuFolderName=\"Suite 18.2\"");
+  const DWORD size = ReadQuotedValue(path.c_str(), kFolderKey, nullptr);
+  ASSERT_EQ(size, 11u);
+
+  WriteBytes(path, "startMenuFolderName=\"Suite 18.2 with a much longer name \xF0\x9F\x98\x80\"");
+  std::vector<wchar_t> memory(size + kGuardUnits, kGuard);
+  wchar_t* buffer = memory.data();
+  const DWORD second = ReadQuotedValue(path.c_str(), kFolderKey, &buffer);
+  EXPECT_EQ(second, 40u);  // the size the value needs now
+  EXPECT_STREQ(buffer, L"Suite 18.2");
+  for (size_t i = size; i < memory.size(); ++i) {
+    ASSERT_EQ(memory[i], kGuard) << "written past the reported size at " << i;
+  }
+
+  // A cut never leaves half of a surrogate pair behind.
+  WriteBytes(path, "startMenuFolderName=\"ab\"");
+  ASSERT_EQ(ReadQuotedValue(path.c_str(), kFolderKey, nullptr), 3u);
+  WriteBytes(path, "startMenuFolderName=\"a\xF0\x9F\x98\x80z\"");
+  std::fill(memory.begin(), memory.end(), kGuard);
+  ReadQuotedValue(path.c_str(), kFolderKey, &buffer);
+  EXPECT_STREQ(buffer, L"a");
+  EXPECT_EQ(memory[3], kGuard);
+}
+
+TEST(ReleaseInformation, FillingCallWithoutASizingCallWritesOnlyTheTerminator) {
+  ScratchFolder scratch(L"nosize");
+  const std::wstring path = scratch / L"relinfo.xml";
+  WriteBytes(path, "startMenuShortcutAppendRevision=\"18.2\"");
+  std::vector<wchar_t> memory(8, L'#');
+  wchar_t* buffer = memory.data();
+  EXPECT_EQ(ReadQuotedValue(path.c_str(), "startMenuShortcutAppendRevision", &buffer), 5u);
+  EXPECT_EQ(memory[0], L'\0');
+  EXPECT_EQ(memory[1], L'#');
+
+  wchar_t* none = nullptr;  // the address of a null pointer: sizing only
+  EXPECT_EQ(ReadQuotedValue(path.c_str(), "startMenuShortcutAppendRevision", &none), 5u);
+  EXPECT_EQ(none, nullptr);
+}
+
+// A plain model of the scan: the first occurrence of the key anywhere in the
+// bytes, then the next two double quotes after it.
+Reading ModelScan(const std::string& content, const std::string& key) {
+  Reading expected{1, 1, L""};
+  const size_t at = content.find(key);
+  if (at == std::string::npos) return expected;
+  const size_t open = content.find('"', at + key.size());
+  if (open == std::string::npos) return expected;
+  const size_t close = content.find('"', open + 1);
+  if (close == std::string::npos) return expected;
+  const std::string bytes = content.substr(open + 1, close - open - 1);
+  expected.firstSize = expected.secondSize = static_cast<DWORD>(bytes.size() + 1);
+  expected.value = Utf8ToWide(bytes).c_str();  // the text ends at a NUL unit
+  return expected;
+}
+
+TEST(ReleaseInformation, ScanMatchesAPlainModelOnGeneratedFiles) {
+  const std::vector<std::string> pieces = {
+      "startMenuFolderName", "startMenuFolder", "Name", "startMenuShortcutAppendRevision",
+      "\"", "\"", "\"", "'", "=", " ", "<!--", "-->", "\r\n", std::string(1, '\0'),
+      "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC3", "\xFF", "Suite", "18.2"};
+  const std::vector<std::string> keys = {"startMenuFolderName", "startMenuShortcutAppendRevision"};
+  std::mt19937 random(20261208);
+  ScratchFolder scratch(L"model");
+  const std::wstring path = scratch / L"relinfo.xml";
+  for (int round = 0; round < 400; ++round) {
+    std::string content;
+    const int count = static_cast<int>(random() % 24);
+    for (int i = 0; i < count; ++i) {
+      if (random() % 5 == 0) {
+        content += static_cast<char>(random() % 256);
+      } else {
+        content += pieces[random() % pieces.size()];
+      }
+    }
+    WriteBytes(path, content);
+    const std::string& key = keys[random() % keys.size()];
+    const Reading expected = ModelScan(content, key);
+    const Reading actual = ReadTwice(path, key.c_str());
+    ASSERT_EQ(actual.firstSize, expected.firstSize) << "round " << round;
+    ASSERT_EQ(actual.secondSize, expected.secondSize) << "round " << round;
+    ASSERT_EQ(actual.value, expected.value) << "round " << round;
+  }
+}
+
+TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
+  const wchar_t* folder = L"C:\\Start\\Programs";
+  struct Case {
+    const wchar_t* path;
+    BOOL inside;
+  } cases[] = {
+      {L"C:\\Start\\Programs\\Suite\\Fluid Dynamics\\\\RUVO 18.2.lnk", TRUE},
+      {L"C:\\Start\\Programs\\Vendor\\Suite\\Fluid Dynamics\\", TRUE},
+      {L"C:\\Start\\Programs\\Suite\\..\\Other\\x.lnk", TRUE},
+      {L"C:\\Start\\Programs\\.\\x.lnk", TRUE},
+      {L"C:\\Start\\Programs\\..\\x.lnk", FALSE},
+      {L"C:\\Start\\Programs\\..\\..\\..\\Windows\\Fluid Dynamics\\\\RUVO.lnk", FALSE},
+      {L"C:\\Start\\Programs\\a/../../x.lnk", FALSE},
+      {L"C:\\Start\\Programs\\..\\Programs\\x.lnk", FALSE},  // leaves on the way
+      {L"C:\\Start\\Programs\\...\\x.lnk", FALSE},
+      {L"C:\\Start\\Programs\\.. \\x.lnk", FALSE},
+      {L"C:\\Start\\Programs\\Suite\\..", FALSE},  // the folder itself
+      {L"C:\\Start\\Programs\\", FALSE},
+      {L"C:\\Start\\ProgramsX\\x.lnk", FALSE},
+      {L"C:\\Elsewhere\\x.lnk", FALSE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PathStaysInside(folder, c.path), c.inside) << c.path;
+  }
+  EXPECT_FALSE(PathStaysInside(L"", L"\\Suite\\x.lnk"));
+  EXPECT_FALSE(PathStaysInside(L"\\Start", L"\\Start\\x.lnk"));
+  EXPECT_FALSE(PathStaysInside(L"C:\\Start\\", L"C:\\Start\\x.lnk"));
+}
+
+// --- Operations that read the running program's own path ------------------
+
+void PrintInstallRootProbe() {
+  const DWORD needed = GetInstallRoot(nullptr, 0);
+  ProbePrint(L"needed", std::to_wstring(needed));
+  std::wstring exact(needed, L'#');
+  ProbePrint(L"exact_result", std::to_wstring(GetInstallRoot(exact.data(), needed)));
+  ProbePrint(L"exact_text", exact.c_str());
+  std::wstring shorter(needed, L'#');
+  ProbePrint(L"short_result", std::to_wstring(GetInstallRoot(shorter.data(), needed - 1)));
+  ProbePrint(L"short_untouched", shorter == std::wstring(needed, L'#') ? L"1" : L"0");
+  const DWORD moduleNeeded = GetModulePath(nullptr, 0);
+  std::wstring module(moduleNeeded, L'#');
+  ProbePrint(L"module_short_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded - 1)));
+  ProbePrint(L"module_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded)));
+  ProbePrint(L"module_text", module.c_str());
+}
+const bool kInstallRootProbe = RegisterProbe("install-root", PrintInstallRootProbe);
+
+void PrintReleaseValue(const std::wstring& name, DWORD (*reader)(wchar_t**)) {
+  const DWORD size = reader(nullptr);
+  wchar_t* value = new wchar_t[size];
+  reader(&value);
+  ProbePrint(name + L"_size", std::to_wstring(size));
+  ProbePrint(name, value);
+  FreeAndClear(&value);
+}
+
+void PrintReleaseProbe() {
+  PrintReleaseValue(L"folder", GetStartMenuFolderName);
+  PrintReleaseValue(L"revision", GetRevisionSuffix);
+  PrintReleaseValue(L"local_revision", GetLocalRevisionSuffix);
+}
+const bool kReleaseProbe = RegisterProbe("release", PrintReleaseProbe);
+
+TEST(InstallRoot, FourLevelsBelowTheRootUsesTheCapacityForm) {
+  // C:\R\a\b\c\d\menusetup.exe has 26 characters.
+  const std::wstring program = L"C:\\R\\a\\b\\c\\d\\menusetup.exe";
+  const std::wstring output = RunProbeCopy(program, "install-root");
+  RemoveTree(L"C:\\R");
+  EXPECT_EQ(ProbeValue(output, L"needed"), L"27");
+  EXPECT_EQ(ProbeValue(output, L"exact_result"), L"0");
+  EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\R");
+  EXPECT_EQ(ProbeValue(output, L"short_result"), L"27");
+  EXPECT_EQ(ProbeValue(output, L"short_untouched"), L"1");
+  EXPECT_EQ(ProbeValue(output, L"module_short_result"), L"27");
+  EXPECT_EQ(ProbeValue(output, L"module_result"), L"0");
+  EXPECT_EQ(ProbeValue(output, L"module_text"), program);
+}
+
+TEST(InstallRoot, FewerLevelsClimbToTheDriveRoot) {
+  ScratchFolder scratch(L"shallow");
+  const std::wstring folder = L"C:\\" + UniqueName(L"shallow");
+  const std::wstring output = RunProbeCopy(folder + L"\\a\\b\\menusetup.exe", "install-root");
+  RemoveTree(folder);
+  EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\");
+}
+
+TEST(InstallRoot, ReadersFindTheGlobalAndTheLocalReleaseInformation) {
+  ScratchFolder scratch(L"layout");
+  const std::wstring root = scratch / L"root";
+  const std::wstring programFolder = root + L"\\commonfiles\\setup\\menu\\win32";
+  CreateDirectoryTree((root + L"\\commonfiles\\globalsettings").c_str());
+  CreateDirectoryTree(programFolder.c_str());
+  WriteBytes(root + L"\\commonfiles\\globalsettings\\relinfo.xml",
+             "<r startMenuFolderName=\"Velmora \xC3\x9C 18.2\" "
+             "startMenuShortcutAppendRevision=\"18.2\"/>");
+  WriteBytes(programFolder + L"\\relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.1\"");
+
+  const std::wstring output = RunProbeCopy(programFolder + L"\\probe.exe", "release");
+  EXPECT_EQ(ProbeValue(output, L"folder_size"), L"16");
+  EXPECT_EQ(ProbeValue(output, L"folder"), L"Velmora \u00DC 18.2");
+  EXPECT_EQ(ProbeValue(output, L"revision"), L"18.2");
+  EXPECT_EQ(ProbeValue(output, L"local_revision_size"), L"7");
+  EXPECT_EQ(ProbeValue(output, L"local_revision"), L"18.2.1");
+}
+
+}  // namespace
