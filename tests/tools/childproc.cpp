@@ -1,0 +1,2 @@
+// Child program for the process tests.
+int main() { return 0; }
