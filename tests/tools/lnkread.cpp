@@ -2,12 +2,19 @@
 // them, one "name=value" line each, in UTF-8. Exits with 1 when the file does
 // not load as a shortcut.
 #include <windows.h>
+#include <shellapi.h>
 
 #include "../shortcut_reader.h"
 #include "tool_output.h"
 
 int main() {
-  const ShortcutProperties link = ReadShortcut(ArgumentsOf(GetCommandLineW()));
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (arguments == nullptr || count != 2) {
+    return 2;
+  }
+  const ShortcutProperties link = ReadShortcut(arguments[1]);
+  LocalFree(arguments);
   if (!link.loaded) {
     return 1;
   }

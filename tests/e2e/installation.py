@@ -1,0 +1,193 @@
+"""Sample installations in the test prefix, and readers of what the programs did.
+
+Runs under the build's wine-env wrapper, which sets WINEPREFIX and the rest of
+Wine's environment; MENUTOOLS_BIN names the folder of the built programs and
+MENUTOOLS_ICON the icon file that stands in for the suite's own.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import uuid
+
+BIN = os.environ["MENUTOOLS_BIN"]
+ICON = os.environ["MENUTOOLS_ICON"]
+PREFIX = os.environ["WINEPREFIX"]
+RUN_TIMEOUT = 120
+
+CSIDL_PROGRAMS = 2
+CSIDL_COMMON_PROGRAMS = 23
+
+# Where the programs sit below the install root: four folders.
+PROGRAM_FOLDER = ("commonfiles", "setup", "menu", "win32")
+
+
+def unix_path(windows_path):
+    """The Unix path of a path on the prefix's drive C: (or Z:, the root)."""
+    drive, rest = windows_path[0].upper(), windows_path[2:].replace("\\", "/")
+    if drive == "C":
+        return os.path.join(PREFIX, "drive_c") + rest
+    if drive == "Z":
+        return rest
+    raise ValueError("no Unix path for " + windows_path)
+
+
+def wine(program, *arguments, standard_user=False):
+    """Runs a Windows program, as a standard user if asked; returns its result."""
+    command = ["wine"]
+    if standard_user:
+        # runrestricted takes the rest of its command line as typed.
+        command += [os.path.join(BIN, "runrestricted.exe"), program]
+    else:
+        command += [program]
+    command += list(arguments)
+    return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=RUN_TIMEOUT)
+
+
+def tool_output(tool, *arguments):
+    result = wine(os.path.join(BIN, tool), *arguments)
+    return result.returncode, result.stdout.decode("utf-8")
+
+
+def programs_folder(csidl):
+    code, output = tool_output("shellfolder.exe", str(csidl))
+    if code != 0:
+        raise RuntimeError("no shell folder %d" % csidl)
+    return output.strip()
+
+
+def unique(tag):
+    return "%s %s" % (tag, uuid.uuid4().hex[:10])
+
+
+def parse_pairs(text):
+    pairs = {}
+    for line in text.splitlines():
+        name, sep, value = line.partition("=")
+        if sep:
+            pairs[name] = value
+    return pairs
+
+
+def read_with_shell(link_windows_path):
+    """The shortcut's properties as the shell link object reads them."""
+    code, output = tool_output("lnkread.exe", link_windows_path)
+    return parse_pairs(output) if code == 0 else None
+
+
+LNKINFO_FIELDS = {
+    "Local path": "target",
+    "Description": "description",
+    "Working directory": "working_directory",
+    "Command line arguments": "arguments",
+    "Icon location": "icon_path",
+    "Icon index": "icon_index",
+}
+SHOW_COMMAND_OFFSET = 0x3C
+
+
+def read_with_lnkinfo(link_unix_path):
+    """The shortcut's properties as lnkinfo, an independent reader, sees them.
+
+    lnkinfo always prints 0 for the show command, so that value is read from
+    the file itself (a 32-bit value at offset 0x3C of the header)."""
+    output = subprocess.run(["lnkinfo", link_unix_path], capture_output=True, check=True,
+                            timeout=RUN_TIMEOUT).stdout.decode("utf-8")
+    fields = {}
+    for line in output.splitlines():
+        match = re.match(r"^\t([A-Za-z ]+?)\s*:\s?(.*)$", line)
+        if match and match.group(1) in LNKINFO_FIELDS:
+            fields.setdefault(LNKINFO_FIELDS[match.group(1)], match.group(2))
+    with open(link_unix_path, "rb") as link:
+        header = link.read(SHOW_COMMAND_OFFSET + 4)
+    fields["show_command"] = str(int.from_bytes(header[SHOW_COMMAND_OFFSET:], "little"))
+    return fields
+
+
+def tree(unix_folder):
+    """Every path below a folder, relative to it."""
+    found = set()
+    for folder, folders, files in os.walk(unix_folder):
+        for name in folders + files:
+            found.add(os.path.relpath(os.path.join(folder, name), unix_folder))
+    return found
+
+
+class Installation:
+    """An install root in its own folder on C:, with the programs four folders
+    below it, the stand-ins for the suite's programs and the suite's icon."""
+
+    def __init__(self, folder_name=None, revision=None, release_info=None):
+        self.base = unique("install")
+        self.root = "C:\\%s\\Velmora\\v182" % self.base
+        self.suite = self.root + "\\RUVO"
+        self.program_folder = "\\".join((self.root,) + PROGRAM_FOLDER)
+        for folder in (self.program_folder, self.suite + "\\bin", self.suite + "\\icons",
+                       self.root + "\\commonfiles\\globalsettings"):
+            os.makedirs(unix_path(folder), exist_ok=True)
+        for program in ("menusetup.exe", "menucleanup.exe"):
+            if os.path.exists(os.path.join(BIN, program)):
+                shutil.copy(os.path.join(BIN, program), unix_path(self.program_folder))
+        for program in ("ruvo5.exe", "ruvo5parhosts.exe"):
+            shutil.copy(os.path.join(BIN, program), unix_path(self.suite + "\\bin"))
+        shutil.copy(ICON, unix_path(self.suite + "\\icons\\ruvo_hi.ico"))
+        if release_info is None and folder_name is not None:
+            release_info = ('<?xml version="1.0" encoding="UTF-8"?>\n<releaseInfo '
+                            'startMenuFolderName="%s" startMenuShortcutAppendRevision="%s"/>\n'
+                            % (folder_name, revision or ""))
+        if release_info is not None:
+            self.write_release_info(release_info)
+
+    @property
+    def release_info(self):
+        return unix_path(self.root + "\\commonfiles\\globalsettings\\relinfo.xml")
+
+    def write_release_info(self, text):
+        with open(self.release_info, "wb") as out:
+            out.write(text.encode("utf-8") if isinstance(text, str) else text)
+
+    def program(self, name):
+        return self.program_folder + "\\" + name
+
+    def run(self, name, *arguments, standard_user=False):
+        return wine(self.program(name), *arguments, standard_user=standard_user)
+
+    @property
+    def host_setup_report(self):
+        return unix_path(self.suite + "\\bin\\ruvo5parhosts.report")
+
+    def read_host_setup_report(self):
+        if not os.path.exists(self.host_setup_report):
+            return None
+        with open(self.host_setup_report, encoding="utf-8") as report:
+            return parse_pairs(report.read())
+
+    def remove(self):
+        shutil.rmtree(unix_path("C:\\" + self.base), ignore_errors=True)
+
+
+class StartMenu:
+    """One of the two Programs folders, and the suite folders the tests made in it."""
+
+    def __init__(self, csidl):
+        self.windows = programs_folder(csidl)
+        self.unix = unix_path(self.windows)
+        self.created = []
+
+    def folder(self, name):
+        self.created.append(name)
+        return os.path.join(self.unix, name)
+
+    def link(self, folder_name, file_name):
+        """The link path as the programs build it: two backslashes before the file."""
+        return "%s\\%s\\Fluid Dynamics\\\\%s" % (self.windows, folder_name, file_name)
+
+    def link_unix(self, folder_name, file_name):
+        return os.path.join(self.unix, folder_name.replace("\\", "/"), "Fluid Dynamics",
+                            file_name)
+
+    def clean(self):
+        for name in self.created:
+            shutil.rmtree(os.path.join(self.unix, name), ignore_errors=True)

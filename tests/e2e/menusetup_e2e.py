@@ -1,0 +1,139 @@
+"""menusetup in sample installations under Wine, as administrator and as a
+standard user: the shortcut on disk, read back by lnkinfo and by the shell,
+and the host-setup tool started hidden and waited for."""
+
+import os
+import unittest
+
+from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, Installation, StartMenu,
+                          read_with_lnkinfo, read_with_shell, tree, unique, unix_path)
+
+
+class MenuSetupTest(unittest.TestCase):
+    def setUp(self):
+        self.installations = []
+        self.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
+        self.own = StartMenu(CSIDL_PROGRAMS)
+        self.addCleanup(self.all_users.clean)
+        self.addCleanup(self.own.clean)
+
+    def tearDown(self):
+        for installation in self.installations:
+            installation.remove()
+
+    def install(self, **release):
+        installation = Installation(**release)
+        self.installations.append(installation)
+        return installation
+
+    def run_setup(self, installation, *arguments, standard_user=False):
+        result = installation.run("menusetup.exe", *arguments, standard_user=standard_user)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+
+    def assert_launcher_shortcut(self, start_menu, installation, folder, revision):
+        file_name = "RUVO %s.lnk" % revision if revision else "RUVO.lnk"
+        link = start_menu.link_unix(folder, file_name)
+        self.assertTrue(os.path.isfile(link), "no shortcut at " + link)
+        self.assertEqual(os.listdir(os.path.dirname(link)), [file_name])
+        expected = {
+            "target": installation.suite + "\\bin\\ruvo5.exe",
+            "arguments": "",
+            "working_directory": "%USERPROFILE%",
+            "description": "Start VELMORA RUVO %s Launcher" % revision,
+            "icon_path": installation.suite + "\\icons\\ruvo_hi.ico",
+            "icon_index": "0",
+            "show_command": "1",
+        }
+        self.assertEqual(read_with_lnkinfo(link), expected)
+        self.assertEqual(read_with_shell(start_menu.link(folder, file_name)), expected)
+
+    def assert_host_setup_ran(self, installation):
+        report = installation.read_host_setup_report()
+        self.assertIsNotNone(report, "the host-setup tool did not run, or menusetup did not wait")
+        self.assertEqual(report["command_line"],
+                         '"%s\\bin\\ruvo5parhosts.exe" -install-setup' % installation.suite)
+        self.assertEqual((report["uses_show_window"], report["show_window"]), ("1", "0"))
+        self.assertEqual(report["parent_alive_at_end"], "1")
+
+    def test_administrator_gets_the_shortcut_in_the_all_users_folder(self):
+        folder = unique("Velmora RUVO 18.2")
+        self.all_users.folder(folder)
+        self.own.folder(folder)
+        installation = self.install(folder_name=folder, revision="18.2")
+        self.run_setup(installation)
+        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
+        self.assertFalse(os.path.exists(os.path.join(self.own.unix, folder)))
+        self.assert_host_setup_ran(installation)
+
+    def test_standard_user_gets_the_shortcut_in_their_own_folder(self):
+        folder = unique("Velmora RUVO 18.2")
+        self.all_users.folder(folder)
+        self.own.folder(folder)
+        installation = self.install(folder_name=folder, revision="18.2")
+        self.run_setup(installation, standard_user=True)
+        self.assert_launcher_shortcut(self.own, installation, folder, "18.2")
+        self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, folder)))
+        self.assert_host_setup_ran(installation)
+
+    def test_command_line_arguments_are_ignored(self):
+        folder = unique("Velmora")
+        self.all_users.folder(folder)
+        installation = self.install(folder_name=folder, revision="18.2")
+        self.run_setup(installation, "/uninstall", "--folder", "C:\\elsewhere", "-q")
+        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
+        self.assert_host_setup_ran(installation)
+
+    def test_folder_name_outside_ascii(self):
+        folder = unique("Velmora Strömung 18.2 – 流体")
+        self.all_users.folder(folder)
+        installation = self.install(folder_name=folder, revision="18.2β")
+        self.run_setup(installation)
+        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2β")
+
+    def test_nested_folder_name_creates_every_level(self):
+        vendor = unique("Velmora")
+        self.all_users.folder(vendor)
+        installation = self.install(folder_name=vendor + "\\RUVO 18.2", revision="18.2")
+        self.run_setup(installation)
+        self.assert_launcher_shortcut(self.all_users, installation, vendor + "\\RUVO 18.2", "18.2")
+
+    def test_missing_release_information_uses_the_programs_folders_own_subfolder(self):
+        # The empty name puts the shortcut into <Programs>\Fluid Dynamics.
+        self.all_users.folder("Fluid Dynamics")
+        installation = self.install()
+        self.assertFalse(os.path.exists(installation.release_info))
+        self.run_setup(installation)
+        self.assert_launcher_shortcut(self.all_users, installation, "", "")
+        # Reading the missing file created it, empty, in its existing folder.
+        self.assertEqual(os.path.getsize(installation.release_info), 0)
+        self.assert_host_setup_ran(installation)
+
+    def test_missing_host_setup_tool_still_gives_the_shortcut_and_exit_code_0(self):
+        folder = unique("Velmora")
+        self.all_users.folder(folder)
+        installation = self.install(folder_name=folder, revision="18.2")
+        os.remove(unix_path(installation.suite + "\\bin\\ruvo5parhosts.exe"))
+        self.run_setup(installation)
+        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
+        self.assertIsNone(installation.read_host_setup_report())
+
+    def test_folder_name_that_leaves_the_programs_folder_writes_nothing_outside(self):
+        escape = unique("escaped")
+        # Programs -> Start Menu -> Windows -> Microsoft -> ProgramData -> C:
+        names = ["..\\..\\..\\..\\..\\" + escape, "Velmora\\..\\..\\" + escape,
+                 "..\\Programs\\" + escape, "a/../../" + escape, "...\\" + escape]
+        drive_c = unix_path("C:\\")
+        start_menu = os.path.dirname(self.all_users.unix)
+        before = (tree(start_menu), set(os.listdir(drive_c)))
+        for name in names:
+            with self.subTest(name=name):
+                installation = self.install(folder_name=name, revision="18.2")
+                self.run_setup(installation)
+                self.assert_host_setup_ran(installation)
+                self.assertEqual(tree(start_menu), before[0])
+                ours = {made.base for made in self.installations}
+                self.assertEqual(set(os.listdir(drive_c)) - ours, before[1])
+
+
+if __name__ == "__main__":
+    unittest.main()
