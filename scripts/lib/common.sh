@@ -53,7 +53,15 @@ ensure_packages() {
 build_all() {
   cd "$MENUTOOLS_ROOT" || fail "cannot enter $MENUTOOLS_ROOT"
   say "Configuring (cmake --preset mingw-i686)"
-  cmake --preset mingw-i686 >/dev/null || fail "configuring failed (cmake --preset mingw-i686)"
+  mkdir -p "$BUILD_DIR"
+  cmake --preset mingw-i686 >"$BUILD_DIR/configure.log" 2>&1 || {
+    tail -n 40 "$BUILD_DIR/configure.log" >&2
+    fail "configuring failed (cmake --preset mingw-i686); the whole log is in $BUILD_DIR/configure.log"
+  }
   say "Building (cmake --build --preset mingw-i686)"
-  cmake --build --preset mingw-i686 || fail "the build failed"
+  local log="$BUILD_DIR/build.log"
+  if ! cmake --build --preset mingw-i686 >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    fail "the build failed; the whole log is in $log"
+  fi
 }

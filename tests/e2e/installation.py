@@ -119,8 +119,8 @@ class Installation:
     """An install root in its own folder on C:, with the programs four folders
     below it, the stand-ins for the suite's programs and the suite's icon."""
 
-    def __init__(self, folder_name=None, revision=None, release_info=None):
-        self.base = unique("install")
+    def __init__(self, folder_name=None, revision=None, release_info=None, base=None):
+        self.base = base or unique("install")
         self.root = "C:\\%s\\Velmora\\v182" % self.base
         self.suite = self.root + "\\RUVO"
         self.program_folder = "\\".join((self.root,) + PROGRAM_FOLDER)
