@@ -1,0 +1,94 @@
+"""The benchmark's main part: runs under scripts/bench, which sets up Wine."""
+
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tests", "e2e"))
+
+import pefile  # noqa: E402
+
+from installation import (BIN, CSIDL_COMMON_PROGRAMS, Installation, StartMenu,  # noqa: E402
+                          unix_path)
+
+KIB = 1024
+WHOLE_TARGET = 96 * KIB
+CODE_TARGET = 24 * KIB
+RATIO_TARGET = 1.5
+FOLDER = "Velmora Bench 18.2"
+SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "bench", "make_shortcut.js")
+
+
+def sizes(program):
+    """The file's size, and its size less the resource section."""
+    path = os.path.join(BIN, program)
+    whole = os.path.getsize(path)
+    image = pefile.PE(path, fast_load=True)
+    resources = sum(section.SizeOfRawData for section in image.sections
+                    if section.Name.rstrip(b"\0") == b".rsrc")
+    return whole, whole - resources
+
+
+def timed(command):
+    start = time.perf_counter()
+    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    elapsed = time.perf_counter() - start
+    if result.returncode != 0:
+        raise RuntimeError("%s exited with %d" % (command[1], result.returncode))
+    return elapsed
+
+
+def main(rounds):
+    missed = False
+    print("Sizes (targets: at most %d KiB whole, %d KiB without resources)"
+          % (WHOLE_TARGET // KIB, CODE_TARGET // KIB))
+    for program in ("menusetup.exe", "menucleanup.exe"):
+        if not os.path.exists(os.path.join(BIN, program)):
+            continue
+        whole, code = sizes(program)
+        ok = whole <= WHOLE_TARGET and code <= CODE_TARGET
+        missed |= not ok
+        print("  %-16s %6.1f KiB whole   %6.1f KiB without resources   %s"
+              % (program, whole / KIB, code / KIB, "ok" if ok else "MISSED"))
+
+    os.environ["RUVO5PARHOSTS_PAUSE_MS"] = "0"  # the stand-in returns at once
+    start_menu = StartMenu(CSIDL_COMMON_PROGRAMS)
+    start_menu.folder(FOLDER)
+    Installation(base="Bench").remove()
+    installation = Installation(folder_name=FOLDER, revision="18.2", base="Bench")
+    shutil.copy(os.path.join(BIN, "floor_setup.exe"), unix_path(installation.program_folder))
+    script = "Z:" + os.path.abspath(SCRIPT).replace("/", "\\")
+    commands = {
+        "floor": ["wine", installation.program("floor_setup.exe"), installation.suite, FOLDER],
+        "menusetup": ["wine", installation.program("menusetup.exe")],
+        "script": ["wine", "cscript", "//nologo", script, installation.suite, FOLDER],
+    }
+    times = {name: [] for name in commands}
+    order = list(commands)
+    for _ in range(rounds):
+        for name in order:
+            start_menu.clean()  # each run creates the folders and the shortcut anew
+            times[name].append(timed(commands[name]))
+        order = order[1:] + order[:1]
+    start_menu.clean()
+    installation.remove()
+
+    median = {name: statistics.median(values) for name, values in times.items()}
+    ratio = median["menusetup"] / median["floor"]
+    missed |= ratio > RATIO_TARGET
+    print("Run time under Wine (%d interleaved rounds, medians, Wine's start included)" % rounds)
+    print("  %-30s %7.0f ms" % ("floor (same calls, no logic)", median["floor"] * 1000))
+    print("  %-30s %7.0f ms   %.2fx the floor (target %.1fx)   %s"
+          % ("menusetup.exe", median["menusetup"] * 1000, ratio, RATIO_TARGET,
+             "ok" if ratio <= RATIO_TARGET else "MISSED"))
+    print("  %-30s %7.0f ms   menusetup takes %.2fx its time"
+          % ("WScript.Shell script", median["script"] * 1000,
+             median["menusetup"] / median["script"]))
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(int(sys.argv[1])))
