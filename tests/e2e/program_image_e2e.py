@@ -1,0 +1,82 @@
+"""The programs' files: 32-bit GUI executables that import only system DLLs and
+carry the manifest and the icon group, read with pefile and icotool."""
+
+import os
+import subprocess
+import tempfile
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import pefile
+
+from installation import BIN
+
+PROGRAMS = ["menusetup.exe"]
+SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "shell32.dll", "shlwapi.dll",
+               "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
+ICON_IMAGES = [(32, 4), (16, 4), (48, 8), (32, 8), (16, 8),
+               (256, 32), (64, 32), (48, 32), (32, 32), (16, 32)]
+US_ENGLISH = 1033
+RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+VISTA = "{e2011457-1546-43c5-a5fe-008deee3d3f0}"
+WINDOWS_7 = "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
+
+
+def resources(image):
+    """{(type, name): {language: bytes}} of a loaded PE image."""
+    found = {}
+    for kind in image.DIRECTORY_ENTRY_RESOURCE.entries:
+        for named in kind.directory.entries:
+            name = str(named.name) if named.name is not None else named.id
+            for language in named.directory.entries:
+                data = language.data.struct
+                found.setdefault((kind.id, name), {})[language.id] = image.get_data(
+                    data.OffsetToData, data.Size)
+    return found
+
+
+class ProgramImageTest(unittest.TestCase):
+    def each_program(self):
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                yield program, pefile.PE(os.path.join(BIN, program))
+
+    def test_32_bit_gui_program_importing_only_system_dlls(self):
+        for program, image in self.each_program():
+            self.assertEqual(image.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+            self.assertEqual(image.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+            self.assertEqual(image.OPTIONAL_HEADER.Subsystem,
+                             pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+            imported = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
+            self.assertLessEqual(imported, SYSTEM_DLLS)
+
+    def test_manifest_asks_for_the_highest_available_level(self):
+        for program, image in self.each_program():
+            manifest = resources(image)[(RT_MANIFEST, 1)]
+            root = ElementTree.fromstring(next(iter(manifest.values())))
+            levels = [element.attrib for element in root.iter()
+                      if element.tag.endswith("requestedExecutionLevel")]
+            self.assertEqual(levels, [{"level": "highestAvailable", "uiAccess": "false"}])
+            supported = {element.attrib["Id"] for element in root.iter()
+                         if element.tag.endswith("supportedOS")}
+            self.assertEqual(supported, {VISTA, WINDOWS_7})
+
+    def test_icon_group_holds_the_ten_images_in_us_english(self):
+        for program, image in self.each_program():
+            group = resources(image)[(RT_GROUP_ICON, "IDI_MYICON")]
+            self.assertEqual(list(group), [US_ENGLISH])
+            with tempfile.TemporaryDirectory() as scratch:
+                icon = os.path.join(scratch, "group.ico")
+                subprocess.run(["wrestool", "-x", "-t", "14", "-n", "IDI_MYICON",
+                                os.path.join(BIN, program), "-o", icon], check=True)
+                listing = subprocess.run(["icotool", "-l", icon], check=True,
+                                         capture_output=True, text=True).stdout
+            images = []
+            for line in listing.splitlines():
+                fields = dict(part.lstrip("-").split("=") for part in line.split() if "=" in part)
+                images.append((int(fields["width"]), int(fields["bit-depth"])))
+            self.assertEqual(images, ICON_IMAGES)
+
+
+if __name__ == "__main__":
+    unittest.main()
