@@ -1,1 +1,27 @@
+// Empty start-menu folder removal: a folder goes only when the shell finds no
+// item in it; nothing inside a folder is ever deleted here. The Programs
+// folder is chosen as for shortcuts: the all-users one when IsAdministrator is
+// nonzero, the user's own otherwise.
 #pragma once
+
+#include <windows.h>
+
+// Removes the folder at the full path `path` when the shell enumerates no
+// item in it that is not itself a folder (hidden items are not enumerated);
+// the removal itself refuses a folder that still holds entries of any kind.
+// Leaves COM initialised on the calling thread once past the existence test.
+// Returns 0 when the folder was found empty and its removal was attempted
+// (whatever came of it); ERROR_FILE_EXISTS (80) when the enumeration yields an
+// item or fails to answer; E_FAIL when the path does not exist (COM is not
+// touched then); otherwise the failure code of the shell step that failed.
+HRESULT RemoveFolderIfEmpty(const wchar_t* path);
+
+// Removes <Programs folder>\<folderName> when it is empty. `folderName` is a
+// bare name, without a leading backslash. A name that leads out of the
+// Programs folder, or the empty name, removes nothing. Returns 0 always.
+int RemoveProgramsFolder(const wchar_t* folderName);
+
+// Removes <Programs folder><relativePath> when it is empty. `relativePath`
+// begins with a backslash and may end with one; it is used unchanged. A path
+// that leads out of the Programs folder removes nothing. Returns 0 always.
+int RemoveProgramsSubfolder(const wchar_t* relativePath);

@@ -30,7 +30,7 @@ def main():
     installation = Installation(folder_name=FOLDER, revision=REVISION, base="Demo")
 
     say("Sample installation, install root %s" % installation.root)
-    show("programs", installation.program_folder + "\\menusetup.exe")
+    show("programs", installation.program_folder + "\\menusetup.exe, menucleanup.exe")
     show("suite programs", installation.suite + "\\bin\\ruvo5.exe, ruvo5parhosts.exe")
     show("relinfo.xml", 'startMenuFolderName="%s" startMenuShortcutAppendRevision="%s"'
          % (FOLDER, REVISION))
@@ -70,6 +70,39 @@ def main():
          else "shown (show command %s)" % report["show_window"])
     show("menusetup waited", "yes: it was still running when the tool ended"
          if report["parent_alive_at_end"] == "1" else "no: it had ended before the tool")
+
+    suite_folder = os.path.join(start_menu.unix, FOLDER)
+    fluid_dynamics = os.path.join(suite_folder, "Fluid Dynamics")
+
+    def state():
+        show("shortcut", "present" if os.path.exists(link_unix) else "gone")
+        show("Fluid Dynamics", "present, holding %s" % ", ".join(sorted(os.listdir(fluid_dynamics)))
+             if os.path.isdir(fluid_dynamics) else "gone")
+        show(FOLDER, "present" if os.path.isdir(suite_folder) else "gone")
+
+    say("Running menucleanup.exe")
+    result = installation.run("menucleanup.exe")
+    show("exit code", result.returncode)
+    state()
+    if result.returncode != 0 or os.path.exists(suite_folder):
+        print("error: menucleanup left the suite's folder behind", file=sys.stderr)
+        return 1
+
+    say("Second round: menusetup, then a file of the user's in Fluid Dynamics, then menucleanup")
+    installation.run("menusetup.exe")
+    users_file = os.path.join(fluid_dynamics, "my notes.txt")
+    with open(users_file, "w") as out:
+        out.write("keep me\n")
+    result = installation.run("menucleanup.exe")
+    show("exit code", result.returncode)
+    state()
+    with open(users_file) as kept:
+        untouched = kept.read() == "keep me\n"
+    show("my notes.txt", "untouched" if untouched else "CHANGED")
+    if result.returncode != 0 or not untouched or os.path.exists(link_unix):
+        return 1
+    start_menu.clean()
+
     print("\nThe installation stays in %s for a closer look; the next run starts afresh."
           % unix_path(installation.root))
     return 0

@@ -11,7 +11,7 @@ import pefile
 
 from installation import BIN
 
-PROGRAMS = ["menusetup.exe"]
+PROGRAMS = ["menusetup.exe", "menucleanup.exe"]
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "shell32.dll", "shlwapi.dll",
                "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
 ICON_IMAGES = [(32, 4), (16, 4), (48, 8), (32, 8), (16, 8),

@@ -1,0 +1,61 @@
+// menucleanup: takes the suite's launcher shortcut out of the start menu and
+// removes its Fluid Dynamics folder and the suite's own folder, each only when
+// nothing is left in it. It opens no window, reads no argument, shows no
+// message and always exits with 0; the folder name and the revision come from
+// the installation's relinfo.xml, found from the program's own place.
+#include <windows.h>
+
+#include "folder_removal.h"
+#include "install_layout.h"
+#include "shortcuts.h"
+
+namespace {
+
+constexpr wchar_t kFluidDynamicsFolder[] = L"\\Fluid Dynamics\\";
+constexpr wchar_t kShortcutBaseName[] = L"RUVO";
+
+// Deletes <Programs>\<folder name>\Fluid Dynamics\\RUVO <revision>.lnk, the
+// file that menusetup made. Returns 0.
+int RemoveLauncherShortcut(const wchar_t* folderName) {
+  wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
+  RemoveProgramsShortcutWithRevision(startMenuFolder, kShortcutBaseName);
+  FreeAndClear(&startMenuFolder);
+  return 0;
+}
+
+// Removes <Programs>\<folder name>\Fluid Dynamics when it is empty. Returns 0.
+int RemoveFluidDynamicsFolder(const wchar_t* folderName) {
+  wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
+  RemoveProgramsSubfolder(startMenuFolder);
+  FreeAndClear(&startMenuFolder);
+  return 0;
+}
+
+int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
+                const wchar_t* /*commandLine*/, int /*showCommand*/) {
+  wchar_t* folderName = nullptr;
+  const DWORD size = GetStartMenuFolderName(nullptr);
+  folderName = new wchar_t[size > 0 ? size : 1];
+  folderName[0] = L'\0';
+  GetStartMenuFolderName(&folderName);
+
+  // Each step runs whatever became of the one before; a folder goes only once
+  // what lay in it is gone.
+  RemoveLauncherShortcut(folderName);
+  RemoveFluidDynamicsFolder(folderName);
+  // Without a name the suite has no folder of its own: never address the
+  // Programs folder itself.
+  if (folderName[0] != L'\0') {
+    RemoveProgramsFolder(folderName);
+  }
+
+  FreeAndClear(&folderName);
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
+                   int showCommand) {
+  return CleanupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
+}

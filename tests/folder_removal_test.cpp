@@ -1,0 +1,145 @@
+#include "folder_removal.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <functional>
+#include <thread>
+
+#include "install_layout.h"
+#include "test_support.h"
+
+namespace {
+
+// Runs `work` on a thread of its own and tells whether it left COM initialised
+// there: a thread on which nothing initialised COM can still join the
+// multithreaded apartment.
+bool LeavesComInitialised(const std::function<void()>& work) {
+  HRESULT joined = E_FAIL;
+  std::thread thread([&] {
+    work();
+    joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(joined)) CoUninitialize();
+  });
+  thread.join();
+  return joined != S_OK;
+}
+
+TEST(RemoveFolderIfEmpty, MissingPathFailsWithoutTouchingCom) {
+  ScratchFolder scratch(L"gone");
+  HRESULT result = S_OK;
+  EXPECT_FALSE(LeavesComInitialised(
+      [&] { result = RemoveFolderIfEmpty((scratch / L"never-made").c_str()); }));
+  EXPECT_EQ(result, E_FAIL);
+  // The same thread shape does show a call that reaches COM.
+  EXPECT_TRUE(LeavesComInitialised([&] { RemoveFolderIfEmpty(scratch.path().c_str()); }));
+}
+
+TEST(RemoveFolderIfEmpty, RemovesOnlyFoldersWithNothingInThem) {
+  ScratchFolder scratch(L"empty");
+  const struct {
+    const char* what;
+    void (*fill)(const std::wstring& folder);
+    HRESULT result;
+    bool stays;
+    std::wstring keeps;
+  } cases[] = {
+      {"empty", [](const std::wstring&) {}, S_OK, false, L""},
+      {"one visible file", [](const std::wstring& f) { WriteBytes(f + L"\\user.txt", "mine"); },
+       ERROR_FILE_EXISTS, true, L"user.txt"},
+      // Neither a sub-folder nor a hidden file is enumerated: the test passes,
+      // and the removal itself refuses the folder.
+      {"only a sub-folder", [](const std::wstring& f) { CreateDirectoryW((f + L"\\sub").c_str(), nullptr); },
+       S_OK, true, L"sub"},
+      {"only a hidden file",
+       [](const std::wstring& f) {
+         WriteBytes(f + L"\\hidden.txt", "mine");
+         SetFileAttributesW((f + L"\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+       },
+       S_OK, true, L"hidden.txt"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring folder = scratch / UniqueName(L"case");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    c.fill(folder);
+    EXPECT_EQ(RemoveFolderIfEmpty(folder.c_str()), c.result) << c.what;
+    EXPECT_EQ(FolderExists(folder), c.stays) << c.what;
+    // Whatever was inside is still there.
+    for (const wchar_t* entry : {L"\\user.txt", L"\\sub", L"\\hidden.txt"}) {
+      EXPECT_EQ(GetFileAttributesW((folder + entry).c_str()) != INVALID_FILE_ATTRIBUTES,
+                c.stays && c.keeps == std::wstring(entry).substr(1))
+          << c.what;
+    }
+  }
+}
+
+TEST(RemoveFolderIfEmpty, TakesAPathWithATrailingBackslash) {
+  ScratchFolder scratch(L"trailing");
+  const std::wstring folder = scratch / L"empty";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  EXPECT_EQ(RemoveFolderIfEmpty((folder + L"\\").c_str()), S_OK);
+  EXPECT_FALSE(FolderExists(folder));
+}
+
+// The suite's folders below the Programs folder in use, made by the test.
+class SuiteFolders {
+ public:
+  explicit SuiteFolders(int csidl)
+      : name_(UniqueName(L"Velmora Removal")), root_(ShellFolder(csidl) + L"\\" + name_) {
+    CreateDirectoryTree(fluidDynamics().c_str());
+  }
+  ~SuiteFolders() { RemoveTree(root_); }
+  const std::wstring& name() const { return name_; }
+  const std::wstring& root() const { return root_; }
+  std::wstring fluidDynamics() const { return root_ + L"\\Fluid Dynamics"; }
+  std::wstring relative() const { return L"\\" + name_ + L"\\Fluid Dynamics\\"; }
+
+ private:
+  std::wstring name_;
+  std::wstring root_;
+};
+
+TEST(ProgramsFolders, RemovesTheSuiteFoldersInTheFolderTheCallerWorksIn) {
+  for (const bool standardUser : {false, true}) {
+    std::unique_ptr<StandardUserScope> scope;
+    if (standardUser) scope = std::make_unique<StandardUserScope>();
+    SuiteFolders own(standardUser ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS);
+    SuiteFolders other(standardUser ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
+    const std::wstring otherFolder = ShellFolder(standardUser ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) +
+                                     L"\\" + own.name() + L"\\Fluid Dynamics";
+    CreateDirectoryTree(otherFolder.c_str());
+
+    // The suite's folder still holds Fluid Dynamics: it stays.
+    EXPECT_EQ(RemoveProgramsFolder(own.name().c_str()), 0);
+    EXPECT_TRUE(FolderExists(own.root()));
+    EXPECT_EQ(RemoveProgramsSubfolder(own.relative().c_str()), 0);
+    EXPECT_FALSE(FolderExists(own.fluidDynamics()));
+    EXPECT_EQ(RemoveProgramsFolder(own.name().c_str()), 0);
+    EXPECT_FALSE(FolderExists(own.root()));
+    // The same names in the other Programs folder are not touched.
+    EXPECT_TRUE(FolderExists(otherFolder)) << "standard user: " << standardUser;
+    RemoveTree(ShellFolder(standardUser ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) + L"\\" +
+               own.name());
+  }
+}
+
+TEST(ProgramsFolders, NamesThatLeaveTheProgramsFolderRemoveNothing) {
+  // Programs -> Start Menu -> Windows -> Microsoft -> ProgramData -> C:\.
+  const std::wstring escape = UniqueName(L"escaped");
+  const std::wstring outside = L"C:\\" + escape;
+  CreateDirectoryTree((outside + L"\\Fluid Dynamics").c_str());
+  RemoveProgramsSubfolder((L"\\..\\..\\..\\..\\..\\" + escape + L"\\Fluid Dynamics\\").c_str());
+  EXPECT_TRUE(FolderExists(outside + L"\\Fluid Dynamics"));
+  RemoveTree(outside + L"\\Fluid Dynamics");
+  RemoveProgramsFolder((L"..\\..\\..\\..\\..\\" + escape).c_str());
+  EXPECT_TRUE(FolderExists(outside));
+  RemoveTree(outside);
+
+  EXPECT_EQ(RemoveProgramsFolder(L""), 0);
+  EXPECT_TRUE(FolderExists(ShellFolder(CSIDL_COMMON_PROGRAMS)));
+}
+
+}  // namespace
