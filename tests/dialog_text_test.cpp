@@ -1,0 +1,269 @@
+#include "dialog_text.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "test_support.h"
+
+namespace {
+
+// String resources of this program (libtests.rc), numbered kBase + offset.
+constexpr int kBase = 1000;
+constexpr int kAscii = 0;
+constexpr int kUmlaut = 1;
+constexpr int kMixed = 2;
+constexpr int kNotUtf8 = 3;
+constexpr int kLong = 4;
+constexpr int kMissingInBlock = 5;    // same block of sixteen as the others, no string
+constexpr int kMissingBlock = 2000;   // no block at all
+constexpr int kLongStoredLength = 4200;
+constexpr int kLoadedLength = kStringResourceCapacity - 1;
+
+const wchar_t kMixedText[] = L"Gr\u00FC\u00DFe \U0001F600 \u20AC";
+
+HINSTANCE Self() { return GetModuleHandleW(nullptr); }
+
+// The long stored string: the alphabet over and over.
+std::wstring Alphabet(int length) {
+  std::wstring text;
+  for (int i = 0; i < length; ++i) text += static_cast<wchar_t>(L'a' + i % 26);
+  return text;
+}
+
+// Both calls of the protocol: the size, then the text in a buffer of that size.
+struct Loaded {
+  int size = 0;
+  int filled = 0;
+  std::wstring text;
+};
+
+Loaded Load(int base, int offset) {
+  Loaded loaded;
+  loaded.size = LoadUtf8String(base, Self(), offset, nullptr, 0);
+  if (loaded.size < 1) return loaded;
+  std::wstring buffer(static_cast<size_t>(loaded.size), L'#');
+  loaded.filled = LoadUtf8String(base, Self(), offset, buffer.data(), loaded.size);
+  loaded.text = buffer.c_str();
+  return loaded;
+}
+
+TEST(LoadUtf8String, DecodesTheUtf8BytesThatTheStoredCharactersCarry) {
+  const struct {
+    int base;
+    int offset;
+    const wchar_t* text;
+  } cases[] = {
+      {kBase, kAscii, L"Ready to install"},
+      {kBase, kUmlaut, L"\u00E4"},
+      {kBase, kMixed, kMixedText},
+      {kBase + kMixed, 0, kMixedText},  // the identifier is the sum
+      {0, kBase + kMixed, kMixedText},
+      {kBase, kNotUtf8, L"caf\uFFFD"},   // as the system decodes a lone E9 byte
+      {kBase, kMissingInBlock, L""},
+      {kBase, kMissingBlock, L""},
+  };
+  for (const auto& c : cases) {
+    const Loaded loaded = Load(c.base, c.offset);
+    const int units = static_cast<int>(wcslen(c.text));
+    EXPECT_EQ(loaded.text, c.text) << c.base << "+" << c.offset;
+    EXPECT_EQ(loaded.size, units + 2) << c.base << "+" << c.offset;
+    EXPECT_EQ(loaded.filled, units + 2) << c.base << "+" << c.offset;
+  }
+}
+
+TEST(LoadUtf8String, ReturnsOneAndAnEmptyTextWhenTheBufferIsOneUnitShort) {
+  for (const int offset : {kAscii, kUmlaut, kMixed}) {
+    const int size = LoadUtf8String(kBase, Self(), offset, nullptr, 0);
+    const int needed = size - 1;  // the text and its terminator
+    std::wstring buffer(static_cast<size_t>(needed), L'#');
+    EXPECT_EQ(LoadUtf8String(kBase, Self(), offset, buffer.data(), needed - 1), 1) << offset;
+    EXPECT_EQ(buffer[0], L'\0') << offset;
+    // Exactly the units needed are enough.
+    EXPECT_EQ(LoadUtf8String(kBase, Self(), offset, buffer.data(), needed), size) << offset;
+  }
+  EXPECT_EQ(LoadUtf8String(kBase, Self(), kAscii, nullptr, 5), 1);  // room claimed, none given
+}
+
+TEST(LoadUtf8String, CutsALongStoredStringToOneUnitLessThanItsBuffer) {
+  const wchar_t* stored = nullptr;
+  // With no buffer, LoadStringW tells the stored length: the table holds it all.
+  ASSERT_EQ(LoadStringW(Self(), kBase + kLong, reinterpret_cast<wchar_t*>(&stored), 0),
+            kLongStoredLength);
+  const Loaded loaded = Load(kBase, kLong);
+  EXPECT_EQ(loaded.size, kLoadedLength + 2);
+  EXPECT_EQ(loaded.filled, kLoadedLength + 2);
+  EXPECT_EQ(loaded.text, Alphabet(kLoadedLength));
+}
+
+// A top-level window with one child control, under the null graphics driver.
+class TestWindow {
+ public:
+  static constexpr int kItemId = 4711;
+  TestWindow() {
+    window_ = CreateWindowExW(0, L"STATIC", L"window", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                              nullptr, nullptr, Self(), nullptr);
+    item_ = CreateWindowExW(0, L"EDIT", L"item", WS_CHILD, 0, 0, 200, 20, window_,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kItemId)), Self(),
+                            nullptr);
+  }
+  ~TestWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+  }
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+  HWND window() const { return window_; }
+  HWND item() const { return item_; }
+
+ private:
+  HWND window_ = nullptr;
+  HWND item_ = nullptr;
+};
+
+std::wstring TextOf(HWND window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  const int length = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+TEST(SetItemText, SetsTheTextOfTheItemWithThatIdentifier) {
+  TestWindow test;
+  ASSERT_NE(test.item(), nullptr);
+  EXPECT_NE(SetItemText(L"Installing \u00E4", 12345, test.window(), TestWindow::kItemId), FALSE);
+  EXPECT_EQ(TextOf(test.item()), L"Installing \u00E4");
+  EXPECT_EQ(SetItemText(L"nowhere", 0, test.window(), TestWindow::kItemId + 1), FALSE);
+  EXPECT_EQ(TextOf(test.item()), L"Installing \u00E4");
+  EXPECT_EQ(TextOf(test.window()), L"window");
+}
+
+TEST(SetTextFromResource, GivesItemAndWindowTheDecodedText) {
+  TestWindow test;
+  ASSERT_NE(test.item(), nullptr);
+  for (const int offset : {kMixed, kUmlaut, kAscii, kLong, kMissingInBlock}) {
+    const std::wstring expected = Load(kBase, offset).text;
+    SetWindowTextW(test.item(), L"before");
+    SetWindowTextW(test.window(), L"before");
+    SetItemTextFromResource(kBase, Self(), test.window(), TestWindow::kItemId, offset);
+    EXPECT_EQ(TextOf(test.item()), expected) << offset;
+    EXPECT_EQ(TextOf(test.window()), L"before") << offset;
+    SetWindowTextFromResource(kBase, Self(), test.window(), offset);
+    EXPECT_EQ(TextOf(test.window()), expected) << offset;
+  }
+  EXPECT_EQ(TextOf(test.item()), L"");  // the missing string
+}
+
+// What a helper thread saw of the information box before closing it.
+struct SeenBox {
+  bool found = false;
+  bool foreground = false;
+  std::wstring caption;
+  std::wstring text;
+  HICON icon = nullptr;
+};
+
+BOOL CALLBACK FindInformationBox(HWND window, LPARAM found) {
+  wchar_t name[64] = L"";
+  GetClassNameW(window, name, 64);
+  if (wcscmp(name, L"#32770") == 0 && TextOf(window) == kInformationCaption &&
+      IsWindowVisible(window)) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK FindIconControl(HWND child, LPARAM icon) {
+  wchar_t name[64] = L"";
+  GetClassNameW(child, name, 64);
+  if (lstrcmpiW(name, L"Static") == 0 &&
+      (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    *reinterpret_cast<HICON*>(icon) =
+        reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Runs `show` on this thread while a helper thread looks for the box that
+// this thread shows, records it and closes it with OK.
+template <typename Show>
+SeenBox ShowAndClose(Show show) {
+  SeenBox seen;
+  std::atomic<bool> returned{false};
+  const DWORD owner = GetCurrentThreadId();
+  std::thread closer([&] {
+    constexpr int kAttempts = 600;  // 30 s in all: generous under a busy Wine
+    for (int attempt = 0; attempt < kAttempts && !returned; ++attempt) {
+      HWND box = nullptr;
+      EnumThreadWindows(owner, FindInformationBox, reinterpret_cast<LPARAM>(&box));
+      if (box != nullptr) {
+        seen.found = true;
+        seen.caption = TextOf(box);
+        seen.text = TextOf(GetDlgItem(box, 0xFFFF));
+        seen.foreground = GetForegroundWindow() == box;
+        EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&seen.icon));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  show();
+  returned = true;
+  closer.join();
+  return seen;
+}
+
+std::wstring SystemText(DWORD code) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                     FORMAT_MESSAGE_FROM_SYSTEM,
+                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                 reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const std::wstring copy = text != nullptr ? text : L"";
+  LocalFree(text);
+  return copy;
+}
+
+void ExpectInformationBox(const SeenBox& seen, const std::wstring& text) {
+  ASSERT_TRUE(seen.found);
+  EXPECT_EQ(seen.caption, L"INFORMATION");
+  EXPECT_EQ(seen.text, text);
+  // Wine 8 gives a message box no WS_EX_TOPMOST, whatever its flags, so the
+  // top-most request can't be seen here; the foreground request can.
+  EXPECT_TRUE(seen.foreground);
+  EXPECT_NE(seen.icon, nullptr);
+  EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_INFORMATION));
+}
+
+TEST(ShowInformation, ShowsAnInformationBoxInFrontAndReturnsOk) {
+  int result = -1;
+  const SeenBox seen = ShowAndClose([&] { result = ShowInformation(L"Setup is done.\n\u00E4"); });
+  ExpectInformationBox(seen, L"Setup is done.\n\u00E4");
+  EXPECT_EQ(result, IDOK);
+}
+
+TEST(ShowSystemError, ShowsTheSystemTextForTheCodeUnchanged) {
+  const std::wstring accessDenied = SystemText(ERROR_ACCESS_DENIED);
+  ASSERT_FALSE(accessDenied.empty());
+  ExpectInformationBox(ShowAndClose([] { ShowSystemError(ERROR_ACCESS_DENIED); }), accessDenied);
+}
+
+TEST(ShowSystemError, NamesACodeWithoutSystemTextInHexadecimal) {
+  const struct {
+    DWORD code;
+    const wchar_t* text;
+  } cases[] = {
+      {0x0000ABCD, L"Unknown error 0x0000ABCD"},
+      {0xE0F01234, L"Unknown error 0xE0F01234"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(SystemText(c.code), L"") << c.text;  // the system really has no text for it
+    ExpectInformationBox(ShowAndClose([&] { ShowSystemError(c.code); }), c.text);
+  }
+}
+
+}  // namespace

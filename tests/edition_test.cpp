@@ -1,0 +1,482 @@
+#include "edition.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "install_layout.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr BYTE kWorkstation = 1;
+constexpr BYTE kDomainController = 2;
+constexpr BYTE kServer = 3;
+constexpr int kNoFlag = -1;
+
+constexpr wchar_t kMicrosoftKey[] = L"SOFTWARE\\Microsoft";
+constexpr wchar_t kAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\";
+constexpr wchar_t kHpcLockName[] = L"menutools-tests-hpc-subkeys";
+constexpr char kEditionProbe[] = "windows-edition";
+
+// The nine flags as text, "0" or "1" each, in record order.
+std::string FlagText(const WindowsEdition& edition) {
+  std::string text(sizeof(WindowsEdition), '?');
+  const BYTE* flags = reinterpret_cast<const BYTE*>(&edition);
+  for (size_t i = 0; i < sizeof(WindowsEdition); ++i) text[i] = flags[i] != 0 ? '1' : '0';
+  return text;
+}
+
+std::string OnlyFlag(int position) {
+  std::string text(sizeof(WindowsEdition), '0');
+  if (position != kNoFlag) text[static_cast<size_t>(position)] = '1';
+  return text;
+}
+
+// The decision table, written out independently of the library.
+struct Row {
+  DWORD major;
+  DWORD minor;
+  BYTE productType;
+  bool hpc;           // what the HPC test answers
+  int flag;           // position of the flag set, or kNoFlag
+  bool asksHpc;       // whether the HPC test is made at all
+};
+
+const Row kRows[] = {
+    {5, 0, kWorkstation, false, 0, false},     {5, 0, kServer, true, 0, false},
+    {5, 1, kWorkstation, false, 1, false},     {5, 1, kServer, true, 1, false},
+    {5, 2, kWorkstation, false, 1, false},     {5, 2, kServer, false, 2, false},
+    {5, 2, kDomainController, true, 2, false}, {5, 3, kWorkstation, false, kNoFlag, false},
+    {5, 9, kServer, true, kNoFlag, false},     {6, 0, kWorkstation, true, 3, false},
+    {6, 0, kServer, false, 4, true},           {6, 0, kDomainController, false, 4, true},
+    {6, 0, kServer, true, 6, true},            {6, 1, kWorkstation, true, 7, false},
+    {6, 1, kServer, false, 5, true},           {6, 1, kDomainController, true, 6, true},
+    {6, 1, kServer, true, 6, true},            {6, 2, kWorkstation, true, 8, false},
+    {6, 2, kServer, true, kNoFlag, false},     {6, 3, kWorkstation, false, kNoFlag, false},
+    {6, 3, kServer, true, kNoFlag, false},     {10, 0, kWorkstation, false, kNoFlag, false},
+    {10, 0, kServer, true, kNoFlag, false},    {4, 0, kWorkstation, false, kNoFlag, false},
+    {0, 0, 0, false, kNoFlag, false},
+};
+
+// What the HPC hook answers and how it was asked.
+struct HpcAsked {
+  bool answer = false;
+  int calls = 0;
+  DWORD major = 0;
+  DWORD minor = 0;
+};
+HpcAsked g_hpc;
+
+BOOL RecordingHpcTest(DWORD major, DWORD minor) {
+  ++g_hpc.calls;
+  g_hpc.major = major;
+  g_hpc.minor = minor;
+  return g_hpc.answer ? TRUE : FALSE;
+}
+
+const Row* FindRow(DWORD major, DWORD minor, BYTE productType, bool hpc) {
+  for (const Row& row : kRows) {
+    if (row.major == major && row.minor == minor && row.productType == productType &&
+        (row.hpc == hpc || !row.asksHpc)) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+// Serialises the tests that create HPC subkeys under SOFTWARE\Microsoft with
+// those that expect none, across the test processes that share the prefix.
+class HpcKeyLock {
+ public:
+  HpcKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, kHpcLockName)) {
+    if (mutex_ != nullptr) WaitForSingleObject(mutex_, INFINITE);
+  }
+  ~HpcKeyLock() {
+    if (mutex_ != nullptr) {
+      ReleaseMutex(mutex_);
+      CloseHandle(mutex_);
+    }
+  }
+  HpcKeyLock(const HpcKeyLock&) = delete;
+  HpcKeyLock& operator=(const HpcKeyLock&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+bool CreateKey(HKEY root, const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// A key below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, deleted with its
+// subkeys when the object goes.
+class ScopedKey {
+ public:
+  ScopedKey(HKEY root, std::wstring path) : root_(root), path_(std::move(path)) {}
+  ~ScopedKey() {
+    RegDeleteTreeW(root_, path_.c_str());
+    RegDeleteKeyW(root_, path_.c_str());
+  }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+  const std::wstring& path() const { return path_; }
+  bool Create() const { return CreateKey(root_, path_); }
+  bool SetString(const wchar_t* name, const std::wstring& value) const {
+    return RegSetKeyValueW(root_, path_.c_str(), name, REG_SZ, value.c_str(),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
+  }
+  bool Exists() const {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+  }
+
+ private:
+  HKEY root_;
+  std::wstring path_;
+};
+
+// Sets an environment variable of this process for the object's life.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size > 0) {
+      std::wstring old(size, L'\0');
+      old.resize(GetEnvironmentVariableW(name, old.data(), size));
+      old_ = old;
+      had_ = true;
+    }
+    SetEnvironmentVariableW(name, value);
+  }
+  ~ScopedEnvironment() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const wchar_t* name_;
+  std::wstring old_;
+  bool had_ = false;
+};
+
+OSVERSIONINFOEXW ReportedVersion() {
+  OSVERSIONINFOEXW version;
+  memset(&version, 0, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version);
+  GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+  return version;
+}
+
+std::wstring Narrow(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Runs inside a renamed copy of this program: what the system reports there
+// and what the library makes of it.
+void EditionProbe() {
+  const OSVERSIONINFOEXW version = ReportedVersion();
+  ProbePrint(L"major", std::to_wstring(version.dwMajorVersion));
+  ProbePrint(L"minor", std::to_wstring(version.dwMinorVersion));
+  ProbePrint(L"productType", std::to_wstring(version.wProductType));
+  ProbePrint(L"csd", version.szCSDVersion);
+  WindowsEdition detected;
+  memset(&detected, 0xAA, sizeof(detected));
+  DetectWindowsEdition(&detected);
+  ProbePrint(L"detected", Narrow(FlagText(detected)));
+  WindowsEdition got;
+  memset(&got, 0x55, sizeof(got));
+  GetWindowsEdition(&got);
+  ProbePrint(L"got", Narrow(FlagText(got)));
+  wchar_t* servicePack = nullptr;
+  GetServicePackText(&servicePack);
+  ProbePrint(L"servicePack", servicePack);
+  FreeAndClear(&servicePack);
+}
+const bool kEditionProbeRegistered = RegisterProbe(kEditionProbe, EditionProbe);
+
+struct ProbeResult {
+  DWORD major = 0;
+  DWORD minor = 0;
+  BYTE productType = 0;
+  std::wstring csd;
+  std::wstring detected;
+  std::wstring got;
+  std::wstring servicePack;
+};
+
+// Runs the edition probe in a copy of this program for which Wine reports the
+// Windows version `setting`.
+ProbeResult ProbeUnder(const std::wstring& setting) {
+  EXPECT_TRUE(kEditionProbeRegistered);
+  ScratchFolder folder(L"edition");
+  const std::wstring exeName = UniqueName(L"edition-" + setting) + L".exe";
+  ScopedKey appDefaults(HKEY_CURRENT_USER, kAppDefaultsKey + exeName);
+  EXPECT_TRUE(appDefaults.SetString(L"Version", setting)) << setting;
+  const std::wstring output = RunProbeCopy(folder / exeName, kEditionProbe);
+  ProbeResult result;
+  result.major = std::stoul(L"0" + ProbeValue(output, L"major"));
+  result.minor = std::stoul(L"0" + ProbeValue(output, L"minor"));
+  result.productType = static_cast<BYTE>(std::stoul(L"0" + ProbeValue(output, L"productType")));
+  result.csd = ProbeValue(output, L"csd");
+  result.detected = ProbeValue(output, L"detected");
+  result.got = ProbeValue(output, L"got");
+  result.servicePack = ProbeValue(output, L"servicePack");
+  return result;
+}
+
+TEST(WindowsEdition, RecordIsNineFlagsInOrder) {
+  EXPECT_EQ(sizeof(WindowsEdition), 9u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindows2000), 0u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindowsXP), 1u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindowsServer2003), 2u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindowsVista), 3u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindowsServer2008), 4u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindowsServer2008R2), 5u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindowsHpcServer), 6u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindows7), 7u);
+  EXPECT_EQ(offsetof(WindowsEdition, isWindows8), 8u);
+}
+
+TEST(DecideWindowsEdition, FollowsTheDecisionTableRowByRow) {
+  for (const Row& row : kRows) {
+    g_hpc = HpcAsked{};
+    g_hpc.answer = row.hpc;
+    WindowsEdition edition;
+    memset(&edition, 0xFF, sizeof(edition));  // every flag must be cleared
+    DecideWindowsEdition(row.major, row.minor, row.productType, RecordingHpcTest, &edition);
+    const std::string where = std::to_string(row.major) + "." + std::to_string(row.minor) +
+                              " type " + std::to_string(row.productType) +
+                              (row.hpc ? " hpc" : "");
+    EXPECT_EQ(FlagText(edition), OnlyFlag(row.flag)) << where;
+    EXPECT_EQ(g_hpc.calls, row.asksHpc ? 1 : 0) << where;
+    if (row.asksHpc) {
+      EXPECT_EQ(g_hpc.major, row.major) << where;
+      EXPECT_EQ(g_hpc.minor, row.minor) << where;
+    }
+  }
+}
+
+TEST(DecideWindowsEdition, WithoutAnHpcTestTreatsServersAsPlain) {
+  WindowsEdition edition;
+  DecideWindowsEdition(6, 1, kServer, nullptr, &edition);
+  EXPECT_EQ(FlagText(edition), OnlyFlag(5));
+}
+
+TEST(WindowsEdition, AccessorsReadTheirOwnFlagAsZeroOrOne) {
+  BOOL (*const accessors[])(const WindowsEdition*) = {
+      IsWindows2000,         IsWindowsXP,        IsWindowsServer2003,
+      IsWindowsVista,        IsWindowsServer2008, IsWindowsServer2008R2,
+      IsWindowsHpcServer,    IsWindows7,         IsWindows8};
+  for (size_t set = 0; set < sizeof(WindowsEdition); ++set) {
+    WindowsEdition edition;
+    memset(&edition, 0, sizeof(edition));
+    reinterpret_cast<BYTE*>(&edition)[set] = 0x80;  // any nonzero byte is a set flag
+    for (size_t read = 0; read < sizeof(WindowsEdition); ++read) {
+      EXPECT_EQ(accessors[read](&edition), read == set ? TRUE : FALSE) << set << " " << read;
+    }
+  }
+}
+
+// GetProductInfo stand-ins for the product-type step of the HPC test.
+DWORD g_productType;
+int g_productInfoCalls;
+BOOL WINAPI FakeProductInfo(DWORD major, DWORD minor, DWORD spMajor, DWORD spMinor,
+                            PDWORD productType) {
+  ++g_productInfoCalls;
+  EXPECT_EQ(major, 6u);
+  EXPECT_EQ(minor, 1u);
+  EXPECT_EQ(spMajor, 0u);
+  EXPECT_EQ(spMinor, 0u);
+  *productType = g_productType;
+  return TRUE;
+}
+BOOL WINAPI SilentProductInfo(DWORD, DWORD, DWORD, DWORD, PDWORD) { return FALSE; }
+
+TEST(IsHpcMachine, ProductTypeOrSubkeyUnderMicrosoftDecides) {
+  HpcKeyLock lock;
+  // No HPC subkey exists while the lock is held, unless this test makes one.
+  ASSERT_FALSE(HasSubkeyContaining(kMicrosoftKey, L"HPC", FALSE));
+
+  g_productType = kHpcProductType;
+  g_productInfoCalls = 0;
+  EXPECT_TRUE(IsHpcMachineWith(FakeProductInfo, 6, 1));
+  EXPECT_EQ(g_productInfoCalls, 1);
+  g_productType = 0x0A;  // an enterprise server
+  EXPECT_FALSE(IsHpcMachineWith(FakeProductInfo, 6, 1));
+  EXPECT_FALSE(IsHpcMachineWith(SilentProductInfo, 6, 1));
+  EXPECT_FALSE(IsHpcMachineWith(nullptr, 6, 1));
+  EXPECT_FALSE(IsHpcMachine(6, 0));  // Wine's GetProductInfo names no HPC edition
+
+  for (const wchar_t* name : {L"menutools hpcpack", L"Menutools HPC Pack 2008 R2"}) {
+    ScopedKey subkey(HKEY_LOCAL_MACHINE,
+                     std::wstring(kMicrosoftKey) + L"\\" + UniqueName(name));
+    ASSERT_TRUE(subkey.Create()) << name;
+    EXPECT_TRUE(IsHpcMachineWith(FakeProductInfo, 6, 1)) << name;
+    EXPECT_TRUE(IsHpcMachineWith(nullptr, 6, 1)) << name;
+    EXPECT_TRUE(IsHpcMachine(6, 0)) << name;
+  }
+  EXPECT_FALSE(IsHpcMachineWith(nullptr, 6, 1));
+}
+
+TEST(DetectWindowsEdition, AgreesWithTheTableForWhatThisProcessIsTold) {
+  const OSVERSIONINFOEXW version = ReportedVersion();
+  WindowsEdition detected;
+  memset(&detected, 0xFF, sizeof(detected));
+  DetectWindowsEdition(&detected);
+  WindowsEdition got;
+  memset(&got, 0xFF, sizeof(got));
+  GetWindowsEdition(&got);
+  const Row* row = FindRow(version.dwMajorVersion, version.dwMinorVersion, version.wProductType,
+                           false);
+  ASSERT_NE(row, nullptr) << version.dwMajorVersion << "." << version.dwMinorVersion;
+  EXPECT_EQ(FlagText(detected), OnlyFlag(row->flag));
+  EXPECT_EQ(FlagText(got), FlagText(detected));
+}
+
+// Major.minor that Wine 8 reports for each version setting; 8.1 and 10 report
+// 6.2 to a program whose manifest does not name them, and their own numbers
+// otherwise.
+const struct {
+  const wchar_t* setting;
+  std::vector<std::pair<DWORD, DWORD>> versions;
+} kSettings[] = {
+    {L"win2k", {{5, 0}}},          {L"winxp", {{5, 1}}},
+    {L"win2003", {{5, 2}}},        {L"vista", {{6, 0}}},
+    {L"win2008", {{6, 0}}},        {L"win7", {{6, 1}}},
+    {L"win2008r2", {{6, 1}}},      {L"win8", {{6, 2}}},
+    {L"win81", {{6, 2}, {6, 3}}},  {L"win10", {{6, 2}, {10, 0}}},
+};
+
+TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
+  HpcKeyLock lock;  // no HPC subkey: servers of 6.0 and 6.1 are plain
+  std::map<std::wstring, ProbeResult> results;
+  for (const auto& setting : kSettings) {
+    const ProbeResult result = ProbeUnder(setting.setting);
+    results[setting.setting] = result;
+    const std::string where(setting.setting, setting.setting + wcslen(setting.setting));
+    bool expectedVersion = false;
+    for (const auto& version : setting.versions) {
+      expectedVersion |= version.first == result.major && version.second == result.minor;
+    }
+    EXPECT_TRUE(expectedVersion) << where << ": " << result.major << "." << result.minor;
+    const Row* row = FindRow(result.major, result.minor, result.productType, false);
+    ASSERT_NE(row, nullptr) << where;
+    EXPECT_EQ(result.detected, Narrow(OnlyFlag(row->flag))) << where;
+    EXPECT_EQ(result.got, result.detected) << where;
+    EXPECT_EQ(result.servicePack, result.csd) << where;
+  }
+  // Settings that differ in what is reported give different editions.
+  EXPECT_EQ(results[L"win2k"].detected, Narrow(OnlyFlag(0)));
+  EXPECT_EQ(results[L"winxp"].detected, Narrow(OnlyFlag(1)));
+  EXPECT_EQ(results[L"win2003"].detected, Narrow(OnlyFlag(2)));
+  EXPECT_EQ(results[L"vista"].detected, Narrow(OnlyFlag(3)));
+  EXPECT_EQ(results[L"win2008"].detected, Narrow(OnlyFlag(4)));
+  EXPECT_EQ(results[L"win8"].detected, Narrow(OnlyFlag(8)));
+  // Wine 8 swaps the product types of its two 6.1 settings; between them
+  // they report a workstation and a server.
+  std::vector<std::wstring> sixOne = {results[L"win7"].detected, results[L"win2008r2"].detected};
+  std::sort(sixOne.begin(), sixOne.end());
+  EXPECT_EQ(sixOne, (std::vector<std::wstring>{Narrow(OnlyFlag(7)), Narrow(OnlyFlag(5))}));
+  EXPECT_EQ(results[L"winxp"].servicePack, L"Service Pack 3");
+  EXPECT_EQ(results[L"win8"].servicePack, L"");
+}
+
+TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
+  HpcKeyLock lock;
+  ScopedKey subkey(HKEY_LOCAL_MACHINE,
+                   std::wstring(kMicrosoftKey) + L"\\" + UniqueName(L"Menutools-HpcPack"));
+  ASSERT_TRUE(subkey.Create());
+  for (const wchar_t* setting : {L"win2008", L"win7", L"win2008r2", L"vista", L"win2003"}) {
+    const ProbeResult result = ProbeUnder(setting);
+    const std::string where(setting, setting + wcslen(setting));
+    const Row* row = FindRow(result.major, result.minor, result.productType, true);
+    ASSERT_NE(row, nullptr) << where;
+    EXPECT_EQ(result.detected, Narrow(OnlyFlag(row->flag))) << where;
+    if (result.productType != kWorkstation && result.major == 6) {
+      EXPECT_EQ(result.detected, Narrow(OnlyFlag(6))) << where;
+    }
+  }
+}
+
+TEST(Is64BitProcessor, LooksForThe64BitMarkersCaseSensitively) {
+  const struct {
+    const wchar_t* identifier;
+    BOOL is64Bit;
+  } cases[] = {
+      {L"Intel64 Family 6 Model 23 Stepping 10, GenuineIntel", TRUE},
+      {L"x86 Family 6 Model 15 Stepping 6, GenuineIntel", FALSE},
+      {L"AMD64 Family 16 Model 4 Stepping 3, AuthenticAMD", TRUE},
+      {L"EM64T Family 15 Model 4 Stepping 1, GenuineIntel", TRUE},
+      {L"amd64 Family 16 Model 4 Stepping 3, AuthenticAMD", FALSE},
+      {L"Family 6, em64t intel64", FALSE},
+      {L"", FALSE},
+  };
+  for (const auto& c : cases) {
+    ScopedEnvironment identifier(L"PROCESSOR_IDENTIFIER", c.identifier);
+    EXPECT_EQ(Is64BitProcessor(), c.is64Bit) << c.identifier;
+  }
+  ScopedEnvironment unset(L"PROCESSOR_IDENTIFIER", nullptr);
+  EXPECT_FALSE(Is64BitProcessor());
+}
+
+TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
+  ScopedKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-subkeys"));
+  ASSERT_TRUE(parent.Create());
+  for (const BOOL view64 : {FALSE, TRUE}) {
+    EXPECT_FALSE(HasSubkeyContaining(parent.path().c_str(), L"", view64));  // no subkeys yet
+  }
+  for (const wchar_t* name : {L"Alpha", L"Microsoft HPC Pack 2008 R2", L"zeta hpcpack"}) {
+    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, parent.path() + L"\\" + name)) << name;
+  }
+  // Values are no subkeys.
+  ASSERT_TRUE(parent.SetString(L"beta HPC value", L"HPC"));
+  const struct {
+    const wchar_t* text;
+    BOOL found;
+  } cases[] = {
+      {L"HPC", TRUE},       {L"hpc", TRUE},   {L"pAcK 2008", TRUE}, {L"ZETA HPCPACK", TRUE},
+      {L"alpha", TRUE},     {L"beta", FALSE}, {L"hpc value", FALSE}, {L"alphaa", FALSE},
+      {L"Microsoft HPC Pack 2008 R2 ", FALSE},
+  };
+  for (const BOOL view64 : {FALSE, TRUE}) {
+    for (const auto& c : cases) {
+      EXPECT_EQ(HasSubkeyContaining(parent.path().c_str(), c.text, view64), c.found)
+          << c.text << " view64=" << view64;
+    }
+  }
+}
+
+TEST(HasSubkeyContaining, CreatesAMissingKeyAndAnswersFalse) {
+  ScopedKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-missing"));
+  const std::wstring missing = parent.path() + L"\\HPC";
+  ASSERT_FALSE(parent.Exists());
+  EXPECT_FALSE(HasSubkeyContaining(missing.c_str(), L"", FALSE));
+  ScopedKey created(HKEY_LOCAL_MACHINE, missing);
+  EXPECT_TRUE(created.Exists());
+  // Now it exists, empty.
+  EXPECT_FALSE(HasSubkeyContaining(missing.c_str(), L"", FALSE));
+  EXPECT_TRUE(HasSubkeyContaining(parent.path().c_str(), L"hpc", FALSE));
+}
+
+TEST(GetServicePackText, CopiesWhatTheSystemReports) {
+  const OSVERSIONINFOEXW version = ReportedVersion();
+  wchar_t* text = nullptr;
+  GetServicePackText(&text);
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, version.szCSDVersion);
+  FreeAndClear(&text);
+}
+
+}  // namespace
