@@ -31,9 +31,13 @@ wine_prepare_prefix() {
   ) 9>"$WINEPREFIX.lock"
 }
 
-# Starts the prefix's server detached.
+# Starts the prefix's server, and its desktop process, detached. The first
+# program to touch a window would otherwise start the desktop process itself,
+# which then holds that program's output pipes open until the server ends, and
+# whoever reads those pipes (CTest) waits for it.
 wine_start_server() {
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+  wine cmd /c start /b explorer.exe /desktop </dev/null >/dev/null 2>&1
 }
 
 # Ends the prefix's server and with it every Wine process of the prefix.
