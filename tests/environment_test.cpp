@@ -1,0 +1,501 @@
+#include "environment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+constexpr wchar_t kUserKey[] = L"Environment";
+constexpr wchar_t kMachineKey[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+constexpr wchar_t kTestKeysParent[] = L"Software\\menutools-tests";
+
+struct RegistryValue {
+  bool exists = false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+RegistryValue ReadValue(HKEY root, const wchar_t* subkey, const std::wstring& name) {
+  RegistryValue value;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+    value.data.resize(size);
+    value.exists = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, value.data.data(),
+                                    &size) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+bool UserValueExists(const std::wstring& name) {
+  return ReadValue(HKEY_CURRENT_USER, kUserKey, name).exists;
+}
+bool MachineValueExists(const std::wstring& name) {
+  return ReadValue(HKEY_LOCAL_MACHINE, kMachineKey, name).exists;
+}
+
+void WriteValue(HKEY root, const wchar_t* subkey, const std::wstring& name, DWORD type,
+                const void* data, DWORD size) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS ||
+      RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) !=
+          ERROR_SUCCESS) {
+    if (key != nullptr) RegCloseKey(key);
+    throw std::runtime_error("cannot write a test value");
+  }
+  RegCloseKey(key);
+}
+
+void WriteText(HKEY root, const wchar_t* subkey, const std::wstring& name,
+               const std::wstring& text) {
+  WriteValue(root, subkey, name, REG_SZ, text.c_str(),
+             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+std::optional<std::wstring> ProcessVariable(const std::wstring& name) {
+  std::wstring value(32767, L'\0');
+  SetLastError(ERROR_SUCCESS);
+  const DWORD length =
+      GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+// A variable name of the test's own; its values in both environment keys and
+// in the process are removed when the test is done, however it ended.
+class OwnVariable {
+ public:
+  explicit OwnVariable(const wchar_t* tag) : name_(UniqueName(tag)) {}
+  ~OwnVariable() {
+    for (const auto& place : {std::make_pair(HKEY_CURRENT_USER, kUserKey),
+                              std::make_pair(HKEY_LOCAL_MACHINE, kMachineKey)}) {
+      HKEY key = nullptr;
+      if (RegOpenKeyExW(place.first, place.second, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, name_.c_str());
+        RegCloseKey(key);
+      }
+    }
+    SetEnvironmentVariableW(name_.c_str(), nullptr);
+  }
+  OwnVariable(const OwnVariable&) = delete;
+  OwnVariable& operator=(const OwnVariable&) = delete;
+  const std::wstring& name() const { return name_; }
+  const wchar_t* c_str() const { return name_.c_str(); }
+
+ private:
+  std::wstring name_;
+};
+
+// A key of the test's own under HKEY_CURRENT_USER, removed with its subkeys.
+class TestKey {
+ public:
+  TestKey() : path_(std::wstring(kTestKeysParent) + L"\\" + UniqueName(L"key")) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key_, nullptr) != ERROR_SUCCESS) {
+      throw std::runtime_error("cannot create a test key");
+    }
+  }
+  ~TestKey() {
+    RegCloseKey(key_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeysParent);  // only when no other test uses it
+  }
+  TestKey(const TestKey&) = delete;
+  TestKey& operator=(const TestKey&) = delete;
+  HKEY key() const { return key_; }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+  HKEY key_ = nullptr;
+};
+
+// While it lives, `root` means an empty key of the test's own in this process,
+// so that no environment key opens below it.
+class EmptiedRoot {
+ public:
+  explicit EmptiedRoot(HKEY root) : root_(root) {
+    active_ = RegOverridePredefKey(root_, empty_.key()) == ERROR_SUCCESS;
+  }
+  ~EmptiedRoot() { RegOverridePredefKey(root_, nullptr); }
+  EmptiedRoot(const EmptiedRoot&) = delete;
+  EmptiedRoot& operator=(const EmptiedRoot&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  HKEY root_;
+  TestKey empty_;
+  bool active_ = false;
+};
+
+// Environment broadcasts reach every top-level window of the prefix, those of
+// parallel test processes too: the tests that send or count them take turns.
+class BroadcastTurn {
+ public:
+  BroadcastTurn() : mutex_(CreateMutexW(nullptr, FALSE, L"menutools-environment-broadcasts")) {
+    if (mutex_ == nullptr) throw std::runtime_error("cannot create the broadcast mutex");
+    const DWORD waited = WaitForSingleObject(mutex_, 300000);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+      CloseHandle(mutex_);
+      throw std::runtime_error("no turn for the broadcast tests");
+    }
+  }
+  ~BroadcastTurn() {
+    ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+  BroadcastTurn(const BroadcastTurn&) = delete;
+  BroadcastTurn& operator=(const BroadcastTurn&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+// A hidden top-level window on a thread of its own that counts the
+// environment broadcasts it receives and, for each, notes what `look` says.
+class BroadcastListener {
+ public:
+  explicit BroadcastListener(std::function<std::wstring()> look = nullptr)
+      : look_(std::move(look)) {
+    std::promise<HWND> created;
+    std::future<HWND> window = created.get_future();
+    thread_ = std::thread([this, &created] { Run(&created); });
+    window_ = window.get();
+    if (window_ == nullptr) {
+      thread_.join();
+      throw std::runtime_error("cannot create the listening window");
+    }
+  }
+  ~BroadcastListener() {
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    thread_.join();
+  }
+  BroadcastListener(const BroadcastListener&) = delete;
+  BroadcastListener& operator=(const BroadcastListener&) = delete;
+
+  // What each broadcast received so far saw, in order. A broadcast that
+  // timed out is still in the window's queue: a plain message sent afterwards
+  // is handled after it.
+  std::vector<std::wstring> Seen() {
+    SendMessageW(window_, WM_NULL, 0, 0);
+    std::lock_guard<std::mutex> hold(lock_);
+    return seen_;
+  }
+
+ private:
+  static constexpr wchar_t kClass[] = L"menutools-environment-listener";
+
+  void Run(std::promise<HWND>* created) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = Procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kClass;
+    RegisterClassW(&windowClass);  // a second registration fails harmlessly
+    HWND window = CreateWindowExW(0, kClass, L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), this);
+    created->set_value(window);
+    if (window == nullptr) return;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  }
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<BroadcastListener*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_SETTINGCHANGE && self != nullptr &&
+        wParam == RegisterWindowMessageW(L"Environment") && lParam != 0 &&
+        wcscmp(reinterpret_cast<const wchar_t*>(lParam), L"Environment") == 0) {
+      const std::wstring look = self->look_ ? self->look_() : L"";
+      std::lock_guard<std::mutex> hold(self->lock_);
+      self->seen_.push_back(look);
+      return 0;
+    }
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+
+  std::function<std::wstring()> look_;
+  std::thread thread_;
+  HWND window_ = nullptr;
+  std::mutex lock_;
+  std::vector<std::wstring> seen_;
+};
+
+std::vector<BYTE> BytesOf(const void* data, size_t size) {
+  const auto* bytes = static_cast<const BYTE*>(data);
+  return std::vector<BYTE>(bytes, bytes + size);
+}
+
+TEST(SetEnvironmentValue, WritesEachTypeWithItsSizeAndMirrorsOnlyPlainStrings) {
+  BroadcastTurn turn;
+  BroadcastListener listener;
+  const wchar_t text[] = L"C:\\Velmora tests;D:\\x";
+  const wchar_t expandable[] = L"%SystemRoot%\\velmora";
+  // Four bytes to write, then four that must stay out of the registry.
+  const DWORD number[] = {0x12345678, 0xAAAAAAAA};
+  const struct {
+    const char* what;
+    DWORD type;
+    const void* data;
+    size_t size;
+    bool mirrored;
+  } types[] = {
+      {"REG_SZ", REG_SZ, text, sizeof(text), true},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ, expandable, sizeof(expandable), false},
+      {"REG_DWORD", REG_DWORD, number, sizeof(DWORD), false},
+      {"REG_BINARY", REG_BINARY, number, sizeof(DWORD), false},
+  };
+  const struct {
+    int scope;
+    HKEY root;
+    const wchar_t* key;
+    HKEY otherRoot;
+    const wchar_t* otherKey;
+  } scopes[] = {{kUserScope, HKEY_CURRENT_USER, kUserKey, HKEY_LOCAL_MACHINE, kMachineKey},
+                {kMachineScope, HKEY_LOCAL_MACHINE, kMachineKey, HKEY_CURRENT_USER, kUserKey}};
+  for (const auto& s : scopes) {
+    for (const auto& t : types) {
+      SCOPED_TRACE(std::string(t.what) + " in scope " + std::to_string(s.scope));
+      OwnVariable variable(L"VELMORA_SET");
+      const size_t before = listener.Seen().size();
+
+      EXPECT_EQ(SetEnvironmentValue(variable.c_str(), t.data, t.type, s.scope), S_OK);
+
+      const RegistryValue written = ReadValue(s.root, s.key, variable.name());
+      ASSERT_TRUE(written.exists);
+      EXPECT_EQ(written.type, t.type);
+      EXPECT_EQ(written.data, BytesOf(t.data, t.size));
+      EXPECT_FALSE(ReadValue(s.otherRoot, s.otherKey, variable.name()).exists);
+      EXPECT_EQ(listener.Seen().size(), before + 1);
+      if (t.mirrored) {
+        EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(text));
+      } else {
+        EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+      }
+    }
+  }
+}
+
+TEST(SetEnvironmentValue, RefusedWriteChangesNothingElse) {
+  BroadcastTurn turn;
+  BroadcastListener listener;
+  // Longer than any value name the registry accepts.
+  const std::wstring name = UniqueName(L"VELMORA_LONG") + std::wstring(17000, L'N');
+  EXPECT_EQ(SetEnvironmentValue(name.c_str(), L"x", REG_SZ, kUserScope), S_OK);
+  EXPECT_FALSE(UserValueExists(name));
+  EXPECT_FALSE(ProcessVariable(name).has_value());
+  EXPECT_TRUE(listener.Seen().empty());
+}
+
+TEST(EnvironmentValues, UnknownScopeIsRefusedAndTouchesNothing) {
+  BroadcastTurn turn;
+  BroadcastListener listener;
+  const DWORD number = 7;
+  for (const int scope : {2, -1}) {
+    SCOPED_TRACE(scope);
+    OwnVariable variable(L"VELMORA_SCOPE");
+    EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, scope), E_INVALIDARG);
+    EXPECT_EQ(SetEnvironmentValue(variable.c_str(), &number, REG_DWORD, scope), E_INVALIDARG);
+    EXPECT_FALSE(UserValueExists(variable.name()));
+    EXPECT_FALSE(MachineValueExists(variable.name()));
+    EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+
+    WriteText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
+    WriteText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
+    SetEnvironmentVariableW(variable.c_str(), L"process");
+    EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), scope), E_INVALIDARG);
+    EXPECT_TRUE(UserValueExists(variable.name()));
+    EXPECT_TRUE(MachineValueExists(variable.name()));
+    EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+    EXPECT_TRUE(listener.Seen().empty());
+  }
+}
+
+// What a broadcast saw: which of the two values of `name` were still there.
+std::function<std::wstring()> LookAtValues(const std::wstring& name) {
+  return [name] {
+    return std::wstring(L"user=") + (UserValueExists(name) ? L"1" : L"0") +
+           L" machine=" + (MachineValueExists(name) ? L"1" : L"0");
+  };
+}
+
+TEST(DeleteEnvironmentValue, DeletesTheScopesValuesUserFirstAndAnnouncesEachDeletion) {
+  BroadcastTurn turn;
+  const struct {
+    const char* what;
+    int scope;
+    bool user;
+    bool machine;
+    std::vector<std::wstring> seen;  // by each broadcast, in order
+  } cases[] = {
+      {"user scope, both set", kUserScope, true, true, {L"user=0 machine=1"}},
+      {"user scope, none set", kUserScope, false, false, {}},
+      {"machine scope, both set", kMachineScope, true, true,
+       {L"user=0 machine=1", L"user=0 machine=0"}},
+      {"machine scope, machine set", kMachineScope, false, true, {L"user=0 machine=0"}},
+      {"machine scope, user set", kMachineScope, true, false, {L"user=0 machine=0"}},
+      {"machine scope, none set", kMachineScope, false, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    OwnVariable variable(L"VELMORA_DELETE");
+    BroadcastListener listener(LookAtValues(variable.name()));
+    // A number value: the process's variable goes with any deleted type.
+    const DWORD number = 1;
+    if (c.user) WriteValue(HKEY_CURRENT_USER, kUserKey, variable.name(), REG_DWORD, &number, 4);
+    if (c.machine) WriteText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
+    SetEnvironmentVariableW(variable.c_str(), L"process");
+
+    EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), c.scope), S_OK);
+
+    // A window that answers after the 50 ms time-out looks too late and sees
+    // the final state; it never sees a value that an earlier step deleted.
+    const std::wstring finalLook = LookAtValues(variable.name())();
+    const std::vector<std::wstring> seen = listener.Seen();
+    ASSERT_EQ(seen.size(), c.seen.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+      EXPECT_TRUE(seen[i] == c.seen[i] || seen[i] == finalLook) << "broadcast " << i;
+    }
+    EXPECT_FALSE(UserValueExists(variable.name()));
+    EXPECT_EQ(MachineValueExists(variable.name()), c.machine && c.scope == kUserScope);
+    if (c.seen.empty()) {
+      EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+    } else {
+      EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+    }
+  }
+}
+
+TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAfterTheUsersValueWentInTheMachineScope) {
+  BroadcastTurn turn;
+  BroadcastListener listener;
+  OwnVariable variable(L"VELMORA_NOKEY");
+  {
+    EmptiedRoot noUserKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(noUserKey.active());
+    EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, kUserScope), E_FAIL);
+    EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kUserScope), E_FAIL);
+  }
+  EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+  EXPECT_TRUE(listener.Seen().empty());
+
+  WriteText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
+  SetEnvironmentVariableW(variable.c_str(), L"process");
+  {
+    EmptiedRoot noMachineKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(noMachineKey.active());
+    EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, kMachineScope), E_FAIL);
+    EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+    EXPECT_TRUE(listener.Seen().empty());
+
+    EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kMachineScope), E_FAIL);
+  }
+  EXPECT_FALSE(UserValueExists(variable.name()));
+  EXPECT_FALSE(MachineValueExists(variable.name()));
+  EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+  EXPECT_EQ(listener.Seen().size(), 1u);
+}
+
+// ReadRegistryString writes into a buffer of the caller's; these units after
+// its capacity must never change.
+constexpr size_t kGuardUnits = 16;
+constexpr wchar_t kUntouched = L'#';
+
+struct Output {
+  std::wstring units = std::wstring(kRegistryStringCapacity + kGuardUnits, kUntouched);
+  std::wstring Text() const { return units.c_str(); }
+  bool GuardIntact() const {
+    return units.compare(kRegistryStringCapacity, kGuardUnits,
+                         std::wstring(kGuardUnits, kUntouched)) == 0;
+  }
+};
+
+std::vector<BYTE> TextBytes(const std::wstring& text, bool terminated) {
+  return BytesOf(text.c_str(), (text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
+}
+
+TEST(ReadRegistryString, ReadsTheValueAsTextCutToTheBuffer) {
+  const std::wstring longest(kRegistryStringCapacity - 1, L'L');
+  const std::wstring filling(kRegistryStringCapacity, L'F');
+  const DWORD number = 0x00410042;  // the units 'B', 'A'
+  const struct {
+    const char* what;
+    const wchar_t* storedName;  // null: nothing stored
+    DWORD type;
+    std::vector<BYTE> data;
+    const wchar_t* askedName;
+    std::wstring expected;
+  } cases[] = {
+      {"plain text", L"v", REG_SZ, TextBytes(L"C:\\Velmora", true), L"v", L"C:\\Velmora"},
+      {"missing value", nullptr, REG_SZ, {}, L"v", L""},
+      {"259 characters", L"v", REG_SZ, TextBytes(longest, true), L"v", longest},
+      {"over 520 bytes", L"v", REG_SZ, TextBytes(filling, true), L"v", L""},
+      {"default value by empty name", L"", REG_SZ, TextBytes(L"default", true), L"", L"default"},
+      {"default value by null name", L"", REG_SZ, TextBytes(L"default", true), nullptr,
+       L"default"},
+      {"text up to the first NUL", L"v", REG_MULTI_SZ, TextBytes(std::wstring(L"one\0two", 7), true),
+       L"v", L"one"},
+      {"number read as text", L"v", REG_DWORD, BytesOf(&number, sizeof(number)), L"v", L"BA"},
+      {"short data without terminator", L"v", REG_BINARY, TextBytes(L"hi", false), L"v", L"hi"},
+      {"filling string without terminator", L"v", REG_SZ, TextBytes(filling, false), L"v",
+       filling.substr(1)},
+      {"filling data without terminator", L"v", REG_BINARY, TextBytes(filling, false), L"v",
+       filling.substr(1)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestKey parent;
+    HKEY subkey = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(parent.key(), L"sub\\key", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &subkey, nullptr),
+              ERROR_SUCCESS);
+    if (c.storedName != nullptr) {
+      ASSERT_EQ(RegSetValueExW(subkey, c.storedName, 0, c.type, c.data.data(),
+                               static_cast<DWORD>(c.data.size())),
+                ERROR_SUCCESS);
+    }
+    RegCloseKey(subkey);
+
+    Output output;
+    ReadRegistryString(parent.key(), L"sub\\key", output.units.data(), c.askedName);
+    EXPECT_EQ(output.Text(), c.expected);
+    EXPECT_TRUE(output.GuardIntact());
+  }
+}
+
+TEST(ReadRegistryString, MissingKeyLeavesTheOutputAsItWas) {
+  TestKey parent;
+  Output output;
+  ReadRegistryString(parent.key(), L"missing", output.units.data(), L"v");
+  EXPECT_EQ(output.units, Output().units);
+}
+
+TEST(ReadRegistryString, EmptySubkeyReadsTheGivenKeyAndLeavesItOpen) {
+  TestKey own;
+  ASSERT_EQ(RegSetValueExW(own.key(), L"v", 0, REG_SZ, TextBytes(L"own", true).data(), 8),
+            ERROR_SUCCESS);
+  Output output;
+  ReadRegistryString(own.key(), L"", output.units.data(), L"v");
+  EXPECT_EQ(output.Text(), L"own");
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(own.key(), L"v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+}
+
+}  // namespace
