@@ -6,7 +6,7 @@
 #include <shlwapi.h>
 
 #include "install_layout.h"
-#include "release.h"
+#include "processes.h"
 #include "shortcuts.h"
 
 namespace {
@@ -59,31 +59,12 @@ int CreateLauncherShortcut(const wchar_t* suiteDirectory, const wchar_t* folderN
   return 0;
 }
 
-// Runs the host-setup tool hidden with "-install-setup" and waits for it as
-// long as it runs; its exit code is read and not used.
+// Runs the host-setup tool hidden with "-install-setup", handing on the
+// inheritable handles, and waits for it as long as it runs; its exit code is
+// not used.
 void RunHostSetup(const wchar_t* suiteDirectory) {
-  // CreateProcessW may write into the command line: it lies in our own buffer.
   wchar_t* commandLine = JoinStrings(4, L"\"", suiteDirectory, kHostSetupFile, kHostSetupArguments);
-  STARTUPINFOW startup;
-  PROCESS_INFORMATION process;
-  DWORD exitCode = 0;
-
-  ZeroMemory(&startup, sizeof(startup));
-  ZeroMemory(&process, sizeof(process));
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-
-  if (CreateProcessW(/*lpApplicationName=*/nullptr, commandLine,
-                     /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
-                     /*bInheritHandles=*/TRUE, /*dwCreationFlags=*/0,
-                     /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
-                     &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandleAndClear(&process.hThread);
-    CloseHandleAndClear(&process.hProcess);
-  }
+  RunHiddenAndWait(commandLine);
   FreeAndClear(&commandLine);
 }
 
