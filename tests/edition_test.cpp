@@ -150,29 +150,6 @@ class ScopedKey {
   std::wstring path_;
 };
 
-// Sets an environment variable of this process for the object's life.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size > 0) {
-      std::wstring old(size, L'\0');
-      old.resize(GetEnvironmentVariableW(name, old.data(), size));
-      old_ = old;
-      had_ = true;
-    }
-    SetEnvironmentVariableW(name, value);
-  }
-  ~ScopedEnvironment() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const wchar_t* name_;
-  std::wstring old_;
-  bool had_ = false;
-};
-
 OSVERSIONINFOEXW ReportedVersion() {
   OSVERSIONINFOEXW version;
   memset(&version, 0, sizeof(version));
@@ -424,10 +401,10 @@ TEST(Is64BitProcessor, LooksForThe64BitMarkersCaseSensitively) {
       {L"", FALSE},
   };
   for (const auto& c : cases) {
-    ScopedEnvironment identifier(L"PROCESSOR_IDENTIFIER", c.identifier);
+    ScopedEnvironmentVariable identifier(L"PROCESSOR_IDENTIFIER", c.identifier);
     EXPECT_EQ(Is64BitProcessor(), c.is64Bit) << c.identifier;
   }
-  ScopedEnvironment unset(L"PROCESSOR_IDENTIFIER", nullptr);
+  ScopedEnvironmentVariable unset(L"PROCESSOR_IDENTIFIER", nullptr);
   EXPECT_FALSE(Is64BitProcessor());
 }
 

@@ -32,30 +32,6 @@ struct GuardedBuffer {
   DWORD capacity;
 };
 
-// Sets (or, with null, removes) an environment variable of this process for
-// the object's lifetime.
-class EnvironmentOverride {
- public:
-  EnvironmentOverride(const wchar_t* name, const wchar_t* value) : name_(name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size > 0) {
-      std::wstring old(size, L'\0');
-      old.resize(GetEnvironmentVariableW(name, old.data(), size));
-      old_ = old;
-      had_ = true;
-    }
-    SetEnvironmentVariableW(name, value);
-  }
-  ~EnvironmentOverride() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
-  EnvironmentOverride(const EnvironmentOverride&) = delete;
-  EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
-
- private:
-  std::wstring name_;
-  std::wstring old_;
-  bool had_ = false;
-};
-
 std::wstring EnvironmentValue(const wchar_t* name) {
   std::wstring value(32768, L'\0');
   value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
@@ -92,7 +68,7 @@ struct LanguageProfile {
   std::wstring root;
   std::wstring perUser;
   std::wstring shipped;
-  EnvironmentOverride appDataVariable;
+  ScopedEnvironmentVariable appDataVariable;
 };
 
 std::string Upper(std::string text) {
@@ -125,13 +101,13 @@ TEST(Release, NumberAndTagFollowTheCopyOrSizeConvention) {
 
 TEST(Release, RootVariableIsReadByTheTwoCalls) {
   {
-    EnvironmentOverride unset(L"KTL_ROOT182", nullptr);
+    ScopedEnvironmentVariable unset(L"KTL_ROOT182", nullptr);
     EXPECT_EQ(GetReleaseRootVariable(nullptr, 0), 0u);
     GuardedBuffer buffer(8);
     EXPECT_EQ(GetReleaseRootVariable(buffer.data(), 8), 0u);
     EXPECT_TRUE(buffer.untouched());  // an unset variable writes nothing
   }
-  EnvironmentOverride set(L"KTL_ROOT182", L"D:\\Suite");
+  ScopedEnvironmentVariable set(L"KTL_ROOT182", L"D:\\Suite");
   EXPECT_EQ(GetReleaseRootVariable(nullptr, 0), 9u);
   GuardedBuffer shorter(8);
   EXPECT_EQ(GetReleaseRootVariable(shorter.data(), 8), 9u);
@@ -449,7 +425,7 @@ TEST(Language, WithoutAppDataThePerUserFileIsSkipped) {
   const wchar_t* values[] = {nullptr, L""};
   for (const wchar_t* value : values) {
     LanguageProfile profile;
-    EnvironmentOverride appData(L"APPDATA", value);
+    ScopedEnvironmentVariable appData(L"APPDATA", value);
     profile.WriteShipped("lang=" + CodeOf(other));
     EXPECT_EQ(GetLanguage(TRUE, profile.root.c_str()), other);
     EXPECT_EQ(FindLanguageSetting(profile.root.c_str(), nullptr, 0), CodeOf(other).size() + 1);

@@ -47,6 +47,30 @@ class StandardUserScope {
   bool active_ = false;
 };
 
+// Sets (or, with null, removes) an environment variable of this process for
+// the object's lifetime.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size > 0) {
+      std::wstring old(size, L'\0');
+      old.resize(GetEnvironmentVariableW(name, old.data(), size));
+      old_ = old;
+      had_ = true;
+    }
+    SetEnvironmentVariableW(name, value);
+  }
+  ~ScopedEnvironmentVariable() { SetEnvironmentVariableW(name_.c_str(), had_ ? old_.c_str() : nullptr); }
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::wstring name_;
+  std::wstring old_;
+  bool had_ = false;
+};
+
 // The path of a shell folder (CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, ...).
 std::wstring ShellFolder(int csidl);
 
