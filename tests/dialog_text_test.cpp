@@ -191,6 +191,8 @@ BOOL CALLBACK FindIconControl(HWND child, LPARAM icon) {
 // this thread shows, records it and closes it with OK.
 template <typename Show>
 SeenBox ShowAndClose(Show show) {
+  // A box shown by a parallel test process would take the foreground.
+  TestTurn turn(L"menutools-tests-message-boxes");
   SeenBox seen;
   std::atomic<bool> returned{false};
   const DWORD owner = GetCurrentThreadId();

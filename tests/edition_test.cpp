@@ -21,6 +21,8 @@ constexpr int kNoFlag = -1;
 
 constexpr wchar_t kMicrosoftKey[] = L"SOFTWARE\\Microsoft";
 constexpr wchar_t kAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\";
+// Serialises the tests that create HPC subkeys under SOFTWARE\Microsoft with
+// those that expect none, across the test processes that share the prefix.
 constexpr wchar_t kHpcLockName[] = L"menutools-tests-hpc-subkeys";
 constexpr char kEditionProbe[] = "windows-edition";
 
@@ -89,26 +91,6 @@ const Row* FindRow(DWORD major, DWORD minor, BYTE productType, bool hpc) {
   }
   return nullptr;
 }
-
-// Serialises the tests that create HPC subkeys under SOFTWARE\Microsoft with
-// those that expect none, across the test processes that share the prefix.
-class HpcKeyLock {
- public:
-  HpcKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, kHpcLockName)) {
-    if (mutex_ != nullptr) WaitForSingleObject(mutex_, INFINITE);
-  }
-  ~HpcKeyLock() {
-    if (mutex_ != nullptr) {
-      ReleaseMutex(mutex_);
-      CloseHandle(mutex_);
-    }
-  }
-  HpcKeyLock(const HpcKeyLock&) = delete;
-  HpcKeyLock& operator=(const HpcKeyLock&) = delete;
-
- private:
-  HANDLE mutex_;
-};
 
 bool CreateKey(HKEY root, const std::wstring& path) {
   HKEY key = nullptr;
@@ -282,7 +264,7 @@ BOOL WINAPI FakeProductInfo(DWORD major, DWORD minor, DWORD spMajor, DWORD spMin
 BOOL WINAPI SilentProductInfo(DWORD, DWORD, DWORD, DWORD, PDWORD) { return FALSE; }
 
 TEST(IsHpcMachine, ProductTypeOrSubkeyUnderMicrosoftDecides) {
-  HpcKeyLock lock;
+  TestTurn lock(kHpcLockName);
   // No HPC subkey exists while the lock is held, unless this test makes one.
   ASSERT_FALSE(HasSubkeyContaining(kMicrosoftKey, L"HPC", FALSE));
 
@@ -337,7 +319,7 @@ const struct {
 };
 
 TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
-  HpcKeyLock lock;  // no HPC subkey: servers of 6.0 and 6.1 are plain
+  TestTurn lock(kHpcLockName);  // no HPC subkey: servers of 6.0 and 6.1 are plain
   std::map<std::wstring, ProbeResult> results;
   for (const auto& setting : kSettings) {
     const ProbeResult result = ProbeUnder(setting.setting);
@@ -371,7 +353,7 @@ TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
 }
 
 TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
-  HpcKeyLock lock;
+  TestTurn lock(kHpcLockName);
   ScopedKey subkey(HKEY_LOCAL_MACHINE,
                    std::wstring(kMicrosoftKey) + L"\\" + UniqueName(L"Menutools-HpcPack"));
   ASSERT_TRUE(subkey.Create());

@@ -144,26 +144,7 @@ class EmptiedRoot {
 
 // Environment broadcasts reach every top-level window of the prefix, those of
 // parallel test processes too: the tests that send or count them take turns.
-class BroadcastTurn {
- public:
-  BroadcastTurn() : mutex_(CreateMutexW(nullptr, FALSE, L"menutools-environment-broadcasts")) {
-    if (mutex_ == nullptr) throw std::runtime_error("cannot create the broadcast mutex");
-    const DWORD waited = WaitForSingleObject(mutex_, 300000);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-      CloseHandle(mutex_);
-      throw std::runtime_error("no turn for the broadcast tests");
-    }
-  }
-  ~BroadcastTurn() {
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
-  BroadcastTurn(const BroadcastTurn&) = delete;
-  BroadcastTurn& operator=(const BroadcastTurn&) = delete;
-
- private:
-  HANDLE mutex_;
-};
+constexpr wchar_t kBroadcastTurn[] = L"menutools-environment-broadcasts";
 
 // A hidden top-level window on a thread of its own that counts the
 // environment broadcasts it receives and, for each, notes what `look` says.
@@ -244,7 +225,7 @@ std::vector<BYTE> BytesOf(const void* data, size_t size) {
 }
 
 TEST(SetEnvironmentValue, WritesEachTypeWithItsSizeAndMirrorsOnlyPlainStrings) {
-  BroadcastTurn turn;
+  TestTurn turn(kBroadcastTurn);
   BroadcastListener listener;
   const wchar_t text[] = L"C:\\Velmora tests;D:\\x";
   const wchar_t expandable[] = L"%SystemRoot%\\velmora";
@@ -294,7 +275,7 @@ TEST(SetEnvironmentValue, WritesEachTypeWithItsSizeAndMirrorsOnlyPlainStrings) {
 }
 
 TEST(SetEnvironmentValue, RefusedWriteChangesNothingElse) {
-  BroadcastTurn turn;
+  TestTurn turn(kBroadcastTurn);
   BroadcastListener listener;
   // Longer than any value name the registry accepts.
   const std::wstring name = UniqueName(L"VELMORA_LONG") + std::wstring(17000, L'N');
@@ -305,7 +286,7 @@ TEST(SetEnvironmentValue, RefusedWriteChangesNothingElse) {
 }
 
 TEST(EnvironmentValues, UnknownScopeIsRefusedAndTouchesNothing) {
-  BroadcastTurn turn;
+  TestTurn turn(kBroadcastTurn);
   BroadcastListener listener;
   const DWORD number = 7;
   for (const int scope : {2, -1}) {
@@ -337,7 +318,7 @@ std::function<std::wstring()> LookAtValues(const std::wstring& name) {
 }
 
 TEST(DeleteEnvironmentValue, DeletesTheScopesValuesUserFirstAndAnnouncesEachDeletion) {
-  BroadcastTurn turn;
+  TestTurn turn(kBroadcastTurn);
   const struct {
     const char* what;
     int scope;
@@ -384,7 +365,7 @@ TEST(DeleteEnvironmentValue, DeletesTheScopesValuesUserFirstAndAnnouncesEachDele
 }
 
 TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAfterTheUsersValueWentInTheMachineScope) {
-  BroadcastTurn turn;
+  TestTurn turn(kBroadcastTurn);
   BroadcastListener listener;
   OwnVariable variable(L"VELMORA_NOKEY");
   {

@@ -132,6 +132,21 @@ StandardUserScope::~StandardUserScope() {
   if (active_) RevertToSelf();
 }
 
+TestTurn::TestTurn(const wchar_t* name) : mutex_(CreateMutexW(nullptr, FALSE, name)) {
+  constexpr DWORD kLongestWaitMs = 300000;
+  if (mutex_ == nullptr) throw std::runtime_error("cannot create a turn mutex");
+  const DWORD waited = WaitForSingleObject(mutex_, kLongestWaitMs);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex_);
+    throw std::runtime_error("no turn within five minutes");
+  }
+}
+
+TestTurn::~TestTurn() {
+  ReleaseMutex(mutex_);
+  CloseHandle(mutex_);
+}
+
 std::wstring ShellFolder(int csidl) {
   wchar_t path[MAX_PATH + 1] = L"";
   SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);

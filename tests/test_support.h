@@ -71,6 +71,20 @@ class ScopedEnvironmentVariable {
   bool had_ = false;
 };
 
+// While it lives, this process has its turn at something that tests in
+// parallel processes share (a registry key, the windows of the prefix): a
+// named mutex, waited for at most five minutes.
+class TestTurn {
+ public:
+  explicit TestTurn(const wchar_t* name);
+  ~TestTurn();
+  TestTurn(const TestTurn&) = delete;
+  TestTurn& operator=(const TestTurn&) = delete;
+
+ private:
+  HANDLE mutex_ = nullptr;
+};
+
 // The path of a shell folder (CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, ...).
 std::wstring ShellFolder(int csidl);
 

@@ -106,10 +106,12 @@ def read_with_lnkinfo(link_unix_path):
     return fields
 
 
-def tree(unix_folder):
-    """Every path below a folder, relative to it."""
+def tree(unix_folder, skip=("windows",)):
+    """Every path below a folder, relative to it; folders named in `skip`
+    (Windows' own, by default) are not entered."""
     found = set()
     for folder, folders, files in os.walk(unix_folder):
+        folders[:] = [name for name in folders if name not in skip]
         for name in folders + files:
             found.add(os.path.relpath(os.path.join(folder, name), unix_folder))
     return found
@@ -190,4 +192,8 @@ class StartMenu:
 
     def clean(self):
         for name in self.created:
-            shutil.rmtree(os.path.join(self.unix, name), ignore_errors=True)
+            path = os.path.join(self.unix, name)
+            if os.path.isdir(path):
+                shutil.rmtree(path, ignore_errors=True)
+            elif os.path.exists(path):
+                os.remove(path)
