@@ -50,6 +50,24 @@ BOOL StartHidden(const wchar_t* commandLine, DWORD creationFlags, PROCESS_INFORM
   return started;
 }
 
+// Starts `commandLine` hidden and, when asked, waits for it without limit;
+// then closes the thread handle and the process handle. Returns kLaunchFailed
+// when nothing was started, otherwise the result of closing the process
+// handle.
+int RunHidden(const wchar_t* commandLine, DWORD creationFlags, bool wait) {
+  PROCESS_INFORMATION process;
+  if (!StartHidden(commandLine, creationFlags, &process)) {
+    return kLaunchFailed;
+  }
+  if (wait) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  CloseHandleAndClear(&process.hThread);
+  const int result = CloseHandle(process.hProcess);
+  process.hProcess = nullptr;
+  return result;
+}
+
 void FillShellRecord(SHELLEXECUTEINFOW* record, ULONG mask, const wchar_t* verb,
                      const wchar_t* file, const wchar_t* parameters, WORD showCommand) {
   memset(record, 0, sizeof(*record));
@@ -174,36 +192,9 @@ int ShellOpen(const wchar_t* file, const wchar_t* parameters, WORD showCommand) 
 }
 
 int RunHiddenAndWait(const wchar_t* commandLine) {
-  PROCESS_INFORMATION process;
-  int result = kLaunchFailed;
-
-  if (!StartHidden(commandLine, /*creationFlags=*/0, &process)) {
-    goto Cleanup;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandleAndClear(&process.hThread);
-  result = CloseHandle(process.hProcess);
-  process.hProcess = nullptr;
-
-Cleanup:
-  CloseHandleAndClear(&process.hThread);
-  CloseHandleAndClear(&process.hProcess);
-  return result;
+  return RunHidden(commandLine, /*creationFlags=*/0, /*wait=*/true);
 }
 
 int RunHiddenDetached(const wchar_t* commandLine) {
-  PROCESS_INFORMATION process;
-  int result = kLaunchFailed;
-
-  if (!StartHidden(commandLine, CREATE_NEW_PROCESS_GROUP, &process)) {
-    goto Cleanup;
-  }
-  CloseHandleAndClear(&process.hThread);
-  result = CloseHandle(process.hProcess);
-  process.hProcess = nullptr;
-
-Cleanup:
-  CloseHandleAndClear(&process.hThread);
-  CloseHandleAndClear(&process.hProcess);
-  return result;
+  return RunHidden(commandLine, CREATE_NEW_PROCESS_GROUP, /*wait=*/false);
 }
