@@ -36,11 +36,17 @@ void FreeItemAndClear(IMalloc* allocator, LPITEMIDLIST* item) {
 void RemoveInsideProgramsFolder(const wchar_t* separator, const wchar_t* tail) {
   wchar_t* programs = CopyProgramsFolder();
   wchar_t* path = JoinStrings(3, programs, separator, tail);
+  wchar_t* resolved = nullptr;
   // The name comes from a file and the caller may be elevated: never remove a
   // folder outside the Programs folder, nor the Programs folder itself.
   if (PathStaysInside(programs, path)) {
-    RemoveFolderIfEmpty(path);
+    // The folder the file system means, the same one the shortcut went into.
+    resolved = CopyFullPath(path);
   }
+  if (resolved != nullptr) {
+    RemoveFolderIfEmpty(resolved);
+  }
+  FreeAndClear(&resolved);
   FreeAndClear(&path);
   FreeAndClear(&programs);
 }
@@ -55,6 +61,7 @@ HRESULT RemoveFolderIfEmpty(const wchar_t* path) {
   IEnumIDList* enumerator = nullptr;
   LPITEMIDLIST folderItem = nullptr;
   LPITEMIDLIST firstItem = nullptr;
+  wchar_t* shellPath = nullptr;
   BSTR displayName = nullptr;
   ULONG attributes = kParseAttributes;
   ULONG fetched = 0;
@@ -73,7 +80,10 @@ HRESULT RemoveFolderIfEmpty(const wchar_t* path) {
   if (FAILED(result)) {
     goto Cleanup;
   }
-  displayName = SysAllocString(path);
+  // The shell refuses repeated backslashes that the file system reads as one;
+  // it gets the path as the file system resolves it.
+  shellPath = CopyFullPath(path);
+  displayName = SysAllocString(shellPath != nullptr ? shellPath : path);
   ReleaseAndClear(&instance);
   result = SHGetDesktopFolder(&desktop);
   if (FAILED(result)) {
@@ -116,6 +126,7 @@ Cleanup:
   ReleaseAndClear(&desktop);
   ReleaseAndClear(&instance);
   SysFreeString(displayName);
+  FreeAndClear(&shellPath);
   if (empty) {
     // Refuses a folder with any entry left, hidden items and sub-folders
     // included; that refusal is not reported.

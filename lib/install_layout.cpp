@@ -12,9 +12,27 @@
 
 namespace {
 
-constexpr char kQuote[] = "\"";
+constexpr char kQuote = '"';
+// The release-information file is read in pieces of this size, however large
+// it is, so that memory stays bounded.
+constexpr DWORD kScanChunkBytes = 256 * 1024;
+// A value of more UTF-16 units than a path or a name can have counts as
+// missing; UTF-8 takes at most three bytes for each unit.
+constexpr DWORD kLongestValueUnits = 32767;
+constexpr DWORD kBytesPerUnitAtMost = 3;
+constexpr DWORD kLongestValueBytes = kLongestValueUnits * kBytesPerUnitAtMost;
+// Readers, writers and deleters elsewhere do not keep the file from being read.
+constexpr DWORD kScanShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The largest file that ReadWholeFile takes into memory: its size and the
+// terminator must fit a 32-bit count.
+constexpr LONGLONG kLargestWholeFile = MAXDWORD - 1;
+// The module path is first read into this many characters, then into twice
+// as many until it is read whole; no path is longer than the largest one the
+// system handles.
+constexpr DWORD kLongestPath = 32768;
 constexpr wchar_t kGlobalReleaseInfo[] = L"\\commonfiles\\globalsettings\\relinfo.xml";
 constexpr wchar_t kLocalReleaseInfo[] = L"relinfo.xml";
+constexpr wchar_t kExtendedPathPrefix[] = L"\\\\?\\";
 constexpr char kFolderNameKey[] = "startMenuFolderName";
 constexpr char kRevisionKey[] = "startMenuShortcutAppendRevision";
 
@@ -99,35 +117,40 @@ DWORD RecallReportedSize(UINT64 tag) {
 
 // ---------------------------------------------------------------------------
 
-void ReadModulePath(wchar_t* buffer) {
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathCapacity);
-  buffer[length < kModulePathCapacity ? length : kModulePathCapacity - 1] = L'\0';
+// Opens `path` for reading as the release-information readers do: a missing
+// file is created empty where its folder exists, and the file may be open
+// elsewhere for reading, writing or deletion (an editor, an installer step).
+// Returns the handle, or INVALID_HANDLE_VALUE; the caller closes it.
+HANDLE OpenForScan(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
+                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
 }
 
 // Reads the file like ReadWholeFile and also tells how many bytes it holds, so
-// that the scan below sees bytes after a NUL byte too.
+// that a caller sees bytes after a NUL byte too.
 BOOL ReadFileBytes(const wchar_t* path, char** content, DWORD* length) {
   HANDLE file = INVALID_HANDLE_VALUE;
   char* bytes = nullptr;
+  LARGE_INTEGER fileSize;
   DWORD size = 0;
   DWORD offset = 0;
   BOOL complete = FALSE;
 
   *length = 0;
-  file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  file = OpenForScan(path);
   if (file == INVALID_HANDLE_VALUE) {
     goto Cleanup;
   }
-
-  size = SetFilePointer(file, 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_END);
-  complete = size != INVALID_SET_FILE_POINTER;
-  if (!complete) {
-    size = 0;  // the size is unknown: read nothing rather than guess
+  // A size that does not fit in 32 bits cannot be held in memory here; taking
+  // its low part would read a wrapped-around fraction of the file.
+  fileSize.QuadPart = 0;
+  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart > kLargestWholeFile) {
+    goto Cleanup;
   }
+  size = static_cast<DWORD>(fileSize.QuadPart);
+  complete = TRUE;
   bytes = new char[size + 1];
   *content = bytes;
-  SetFilePointer(file, 0, /*lpDistanceToMoveHigh=*/nullptr, FILE_BEGIN);
 
   // The file may shrink or grow meanwhile: read at most the size taken above.
   while (offset < size) {
@@ -149,19 +172,91 @@ Cleanup:
   return complete;
 }
 
-// Returns the offset of the first occurrence of `needle` in the `length` bytes
-// at `haystack`, or -1.
-long FindBytes(const char* haystack, DWORD length, const char* needle, DWORD from) {
-  const size_t needleLength = strlen(needle);
-  if (needleLength > length) {
-    return -1;
-  }
-  for (DWORD at = from; at + needleLength <= length; ++at) {
+// Returns the offset of the first occurrence of `needle` (of `needleLength`
+// bytes, at least one) in the `length` bytes at `haystack`, or -1.
+long FindBytes(const char* haystack, DWORD length, const char* needle, size_t needleLength) {
+  DWORD at = 0;
+  while (at + needleLength <= length) {
+    const void* first = memchr(haystack + at, needle[0], length - at - needleLength + 1);
+    if (first == nullptr) {
+      return -1;
+    }
+    at = static_cast<DWORD>(static_cast<const char*>(first) - haystack);
     if (memcmp(haystack + at, needle, needleLength) == 0) {
       return static_cast<long>(at);
     }
+    ++at;
   }
   return -1;
+}
+
+// What the scan of a release-information file is looking for next.
+enum ScanStep { kSeekKey, kSeekOpeningQuote, kSeekClosingQuote, kScanDone };
+
+// Scans the open file once, in bounded memory, for the first occurrence of
+// `key`, the next double quote after it and the next one after that, and
+// copies the bytes between the two quotes into `value` (room for
+// kLongestValueBytes). Returns TRUE with their count in *valueLength when both
+// quotes were found and the value fits; FALSE otherwise.
+BOOL ScanQuotedValue(HANDLE file, const char* key, char* value, DWORD* valueLength) {
+  const size_t keyLength = strlen(key);
+  char* window = nullptr;
+  DWORD kept = 0;  // bytes carried over from the previous chunk
+  DWORD collected = 0;
+  ScanStep step = kSeekKey;
+  BOOL found = FALSE;
+
+  *valueLength = 0;
+  if (keyLength == 0 || keyLength > kScanChunkBytes) {
+    goto Cleanup;
+  }
+  window = new char[kScanChunkBytes + keyLength];
+  while (step != kScanDone) {
+    DWORD read = 0;
+    if (!ReadFile(file, window + kept, kScanChunkBytes, &read, /*lpOverlapped=*/nullptr) ||
+        read == 0) {
+      goto Cleanup;
+    }
+    const DWORD available = kept + read;
+    DWORD at = 0;
+    kept = 0;
+    if (step == kSeekKey) {
+      const long keyAt = FindBytes(window, available, key, keyLength);
+      if (keyAt < 0) {
+        // The key may begin in this chunk and end in the next.
+        kept = available < keyLength - 1 ? available : static_cast<DWORD>(keyLength - 1);
+        memmove(window, window + available - kept, kept);
+        continue;
+      }
+      at = static_cast<DWORD>(keyAt) + static_cast<DWORD>(keyLength);
+      step = kSeekOpeningQuote;
+    }
+    if (step == kSeekOpeningQuote) {
+      const void* quote = memchr(window + at, kQuote, available - at);
+      if (quote == nullptr) {
+        continue;
+      }
+      at = static_cast<DWORD>(static_cast<const char*>(quote) - window) + 1;
+      step = kSeekClosingQuote;
+    }
+    const void* quote = memchr(window + at, kQuote, available - at);
+    const DWORD end =
+        quote != nullptr ? static_cast<DWORD>(static_cast<const char*>(quote) - window) : available;
+    if (end - at > kLongestValueBytes - collected) {
+      goto Cleanup;  // longer than any value that can be handed out
+    }
+    memcpy(value + collected, window + at, end - at);
+    collected += end - at;
+    if (quote != nullptr) {
+      step = kScanDone;
+    }
+  }
+  *valueLength = collected;
+  found = TRUE;
+
+Cleanup:
+  FreeBytesAndClear(&window);
+  return found;
 }
 
 // Copies the UTF-8 value of `byteCount` bytes into `destination`, whose room is
@@ -211,22 +306,6 @@ DWORD ReadGlobalReleaseValue(const char* key, wchar_t** value) {
 }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Returns a new wide string holding the full path that the file system makes
-// of `path`, or null when it cannot.
-wchar_t* ResolvePath(const wchar_t* path) {
-  wchar_t* resolved = nullptr;
-  DWORD size = GetFullPathNameW(path, 0, nullptr, /*lpFilePart=*/nullptr);
-  if (size == 0) {
-    return nullptr;
-  }
-  resolved = new wchar_t[size];
-  const DWORD length = GetFullPathNameW(path, size, resolved, /*lpFilePart=*/nullptr);
-  if (length == 0 || length >= size) {
-    FreeAndClear(&resolved);
-  }
-  return resolved;
-}
 
 // Walks the components below the folder as the file system would: "." stays,
 // ".." climbs, repeated separators count once. Returns FALSE when a climb would
@@ -325,9 +404,24 @@ void ClimbDirectories(const wchar_t* source, wchar_t* destination) {
   }
 }
 
+wchar_t* CopyModulePath() {
+  wchar_t* modulePath = nullptr;
+  for (DWORD capacity = kModulePathCapacity; capacity <= kLongestPath; capacity *= 2) {
+    modulePath = new wchar_t[capacity];
+    const DWORD length = GetModuleFileNameW(/*hModule=*/nullptr, modulePath, capacity);
+    // A path that filled the buffer was cut: read it again into a larger one.
+    if (length < capacity) {
+      modulePath[length] = L'\0';
+      return modulePath;
+    }
+    FreeAndClear(&modulePath);
+  }
+  // No path of the system is this long: never work from a cut one.
+  return JoinStrings(0);
+}
+
 DWORD GetModulePath(wchar_t* buffer, DWORD capacity) {
-  wchar_t* modulePath = new wchar_t[kModulePathCapacity];
-  ReadModulePath(modulePath);
+  wchar_t* modulePath = CopyModulePath();
   const DWORD needed = static_cast<DWORD>(wcslen(modulePath)) + 1;
   DWORD result = needed;
   if (buffer != nullptr && capacity >= needed) {
@@ -339,8 +433,7 @@ DWORD GetModulePath(wchar_t* buffer, DWORD capacity) {
 }
 
 DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
-  wchar_t* modulePath = new wchar_t[kModulePathCapacity];
-  ReadModulePath(modulePath);
+  wchar_t* modulePath = CopyModulePath();
   const DWORD needed = static_cast<DWORD>(wcslen(modulePath)) + 1;
   DWORD result = needed;
   if (buffer != nullptr && capacity >= needed) {
@@ -358,12 +451,10 @@ BOOL ReadWholeFile(const wchar_t* path, char** content) {
 }
 
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
-  char* content = nullptr;
-  DWORD length = 0;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  char* valueBytes = nullptr;
+  DWORD byteCount = 0;
   DWORD needed = 1;
-  long keyAt = -1;
-  long open = -1;
-  long close = -1;
   const UINT64 tag = TagOf(path, key);
   // A caller that hands over the address of a null pointer has no buffer.
   wchar_t* buffer = value != nullptr ? *value : nullptr;
@@ -371,33 +462,31 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   if (buffer != nullptr) {
     buffer[0] = L'\0';
   }
-  ReadFileBytes(path, &content, &length);
-  if (content == nullptr) {
+  file = OpenForScan(path);
+  if (file == INVALID_HANDLE_VALUE) {
     goto Cleanup;
   }
-  keyAt = FindBytes(content, length, key, 0);
-  if (keyAt < 0) {
+  valueBytes = new char[kLongestValueBytes];
+  if (!ScanQuotedValue(file, key, valueBytes, &byteCount)) {
     goto Cleanup;
   }
-  open = FindBytes(content, length, kQuote, static_cast<DWORD>(keyAt + static_cast<long>(strlen(key))));
-  if (open < 0) {
+  if (byteCount > 0 &&
+      static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, valueBytes,
+                                             static_cast<int>(byteCount), /*lpWideCharStr=*/nullptr,
+                                             /*cchWideChar=*/0)) > kLongestValueUnits) {
     goto Cleanup;
   }
-  close = FindBytes(content, length, kQuote, static_cast<DWORD>(open) + 1);
-  if (close < 0) {
-    goto Cleanup;
-  }
-  needed = static_cast<DWORD>(close - open);  // the value's bytes + 1
+  needed = byteCount + 1;
   if (buffer != nullptr) {
-    CopyUtf8Value(content + open + 1, static_cast<int>(needed - 1), buffer,
-                  RecallReportedSize(tag));
+    CopyUtf8Value(valueBytes, static_cast<int>(byteCount), buffer, RecallReportedSize(tag));
   }
 
 Cleanup:
   if (value == nullptr) {
     RememberReportedSize(tag, needed);
   }
-  FreeBytesAndClear(&content);
+  FreeBytesAndClear(&valueBytes);
+  CloseHandleAndClear(&file);
   return needed;
 }
 
@@ -406,9 +495,8 @@ DWORD GetStartMenuFolderName(wchar_t** value) { return ReadGlobalReleaseValue(kF
 DWORD GetRevisionSuffix(wchar_t** value) { return ReadGlobalReleaseValue(kRevisionKey, value); }
 
 DWORD GetLocalRevisionSuffix(wchar_t** value) {
-  wchar_t* modulePath = new wchar_t[kModulePathCapacity];
+  wchar_t* modulePath = CopyModulePath();
   wchar_t* path = nullptr;
-  ReadModulePath(modulePath);
   CutLastComponent(modulePath);
   path = JoinStrings(2, modulePath, kLocalReleaseInfo);
   const DWORD size = ReadQuotedValue(path, kRevisionKey, value);
@@ -531,7 +619,7 @@ BOOL PathStaysInside(const wchar_t* folder, const wchar_t* path) {
   }
   folderLength = wcslen(folder);
   // The folder must be a full path already, or the test below means nothing.
-  resolvedFolder = ResolvePath(folder);
+  resolvedFolder = CopyFullPath(folder);
   if (resolvedFolder == nullptr || wcscmp(resolvedFolder, folder) != 0 ||
       IsSeparator(folder[folderLength - 1])) {
     goto Cleanup;
@@ -542,7 +630,7 @@ BOOL PathStaysInside(const wchar_t* folder, const wchar_t* path) {
   }
   // The walk above matches the file system's own resolution; check the result
   // of that resolution too, so that the two can never disagree unnoticed.
-  resolvedPath = ResolvePath(path);
+  resolvedPath = CopyFullPath(path);
   inside = resolvedPath != nullptr && wcsncmp(resolvedPath, folder, folderLength) == 0 &&
            IsSeparator(resolvedPath[folderLength]) && resolvedPath[folderLength + 1] != L'\0';
 
@@ -550,4 +638,46 @@ Cleanup:
   FreeAndClear(&resolvedPath);
   FreeAndClear(&resolvedFolder);
   return inside;
+}
+
+wchar_t* CopyFullPath(const wchar_t* path) {
+  wchar_t* resolved = nullptr;
+  const DWORD size = GetFullPathNameW(path, 0, nullptr, /*lpFilePart=*/nullptr);
+  if (size == 0) {
+    return nullptr;
+  }
+  resolved = new wchar_t[size];
+  const DWORD length = GetFullPathNameW(path, size, resolved, /*lpFilePart=*/nullptr);
+  if (length == 0 || length >= size) {
+    FreeAndClear(&resolved);
+  }
+  return resolved;
+}
+
+wchar_t* CopyShortPath(const wchar_t* path) {
+  wchar_t* extended = nullptr;
+  wchar_t* shortPath = nullptr;
+  DWORD size = 0;
+  DWORD length = 0;
+  const size_t prefixLength = wcslen(kExtendedPathPrefix);
+
+  // Only the extended form reaches a file whose path is MAX_PATH or longer.
+  extended = JoinStrings(2, kExtendedPathPrefix, path);
+  size = GetShortPathNameW(extended, nullptr, 0);
+  if (size == 0) {
+    goto Cleanup;
+  }
+  shortPath = new wchar_t[size];
+  length = GetShortPathNameW(extended, shortPath, size);
+  if (length == 0 || length >= size) {
+    FreeAndClear(&shortPath);
+    goto Cleanup;
+  }
+  if (wcsncmp(shortPath, kExtendedPathPrefix, prefixLength) == 0) {
+    memmove(shortPath, shortPath + prefixLength, (length - prefixLength + 1) * sizeof(wchar_t));
+  }
+
+Cleanup:
+  FreeAndClear(&extended);
+  return shortPath;
 }

@@ -18,8 +18,8 @@
 // Place of the program's file below the install root: four directory names.
 constexpr int kLevelsBelowInstallRoot = 5;  // four directories and the file name
 
-// Capacity, in characters, of the buffer that receives the module path. A
-// longer path is truncated to one character less and still terminated.
+// Capacity, in characters, of the buffer that first receives the module path.
+// A longer path is read again into larger buffers until it is read whole.
 constexpr DWORD kModulePathCapacity = 520;
 
 // Returns a new wide string holding the `count` wide strings that follow, one
@@ -41,8 +41,14 @@ BOOL CutLastComponent(wchar_t* path);
 // drive root.
 void ClimbDirectories(const wchar_t* source, wchar_t* destination);
 
+// Returns a new wide string holding the running program's full path, read
+// whole whatever its length; the empty text when the system cannot give it.
+// The caller releases it with FreeAndClear.
+wchar_t* CopyModulePath();
+
 // Capacity form. Returns 0 after copying the running program's full path into
-// `buffer`, or the size needed (length + 1) when `capacity` is too small.
+// `buffer`, or the size needed (length + 1, whatever the length) when
+// `capacity` is too small.
 DWORD GetModulePath(wchar_t* buffer, DWORD capacity);
 
 // Capacity form. Returns 0 after writing the install root (the module path
@@ -50,19 +56,23 @@ DWORD GetModulePath(wchar_t* buffer, DWORD capacity);
 // (length + 1) when `capacity` is below that; the root is never longer.
 DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity);
 
-// Opens `path` for reading, creating it empty when it does not exist and its
+// Opens `path` for reading (other programs may have it open for reading,
+// writing or deletion), creating it empty when it does not exist and its
 // folder does, and reads it whole into a new buffer of its size + 1 bytes,
 // NUL-terminated, stored in *content; the caller releases it with array
 // delete. Returns TRUE when the open and every read succeeded (an empty file
-// included); FALSE otherwise. When the open fails *content is left unchanged;
-// after a failed read it holds the bytes read so far.
+// included); FALSE otherwise. When the open fails, or the file is 4 GiB or
+// larger, *content is left unchanged; after a failed read it holds the bytes
+// read so far.
 BOOL ReadWholeFile(const wchar_t* path, char** content);
 
 // Pointer form. Finds the first occurrence of `key` (8-bit text, matched byte
-// for byte) in the file at `path`, and takes as its value the UTF-8 text
-// between the next two double-quote bytes. Returns the needed size n + 1,
-// where n is the value's byte count; 1 when the file, the key or a quote is
-// missing. With `value` given, the caller's buffer receives the value (the
+// for byte, bytes after a NUL byte included) in the file at `path`, and takes
+// as its value the UTF-8 text between the next two double-quote bytes. The
+// file is opened as ReadWholeFile opens it, but read once in pieces, so that a
+// file of any size costs bounded memory. Returns the needed size n + 1, where
+// n is the value's byte count; 1 when the file, the key or a quote is missing,
+// and when the value is longer than 32,767 UTF-16 characters. With `value` given, the caller's buffer receives the value (the
 // empty text in the cases above), cut to fit the size that the same thread's
 // last null call for this file and key reported; without such a call only the
 // terminator is written. The caller keeps ownership of its buffer.
@@ -107,3 +117,15 @@ void ToUpperAscii(const wchar_t* source, wchar_t* destination);
 // operations that must not act outside a given folder against names read
 // from files.
 BOOL PathStaysInside(const wchar_t* folder, const wchar_t* path);
+
+// Returns a new wide string holding `path` as the file system resolves it
+// (GetFullPathNameW: "." and ".." applied, forward slashes and repeated
+// backslashes made one backslash, trailing dots and blanks of names dropped,
+// device names turned into device paths), or null when it cannot. The caller
+// releases it with FreeAndClear.
+wchar_t* CopyFullPath(const wchar_t* path);
+
+// Returns a new wide string holding the short (8.3) form of the full path
+// `path` of an existing file or folder, of any length, or null when the file
+// system gives none. The caller releases it with FreeAndClear.
+wchar_t* CopyShortPath(const wchar_t* path);

@@ -5,6 +5,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cwchar>
+
 #include "install_layout.h"
 #include "release.h"
 
@@ -25,6 +27,89 @@ constexpr DWORD kAclOverhead = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof
 
 constexpr wchar_t kFixedRevision[] = L"18.1";
 constexpr int kIconIndex = 0;
+constexpr wchar_t kLinkExtension[] = L".lnk";
+constexpr wchar_t kQuoteCharacter = L'"';
+// Characters that a file name cannot hold as they are: separators, a colon
+// (which would name a stream of another file), wildcards and the rest that
+// the file system reserves.
+constexpr wchar_t kReservedNameCharacters[] = L"\\/:*?\"<>|";
+constexpr wchar_t kFirstPrintableCharacter = L' ';
+// The shell link stores its paths in MAX_PATH characters, the terminator
+// included: a longer one is saved empty or cut short.
+constexpr size_t kLongestLinkPath = MAX_PATH - 1;
+constexpr DWORD kStoredTargetCapacity = MAX_PATH;
+
+// Returns true when `name` can stand in a file name as it is: no reserved or
+// control character, and no trailing dot or blank, which the file system
+// would drop.
+bool IsPlainNamePart(const wchar_t* name) {
+  const size_t length = wcslen(name);
+  for (size_t i = 0; i < length; ++i) {
+    if (name[i] < kFirstPrintableCharacter || wcschr(kReservedNameCharacters, name[i]) != nullptr) {
+      return false;
+    }
+  }
+  return length == 0 || (name[length - 1] != L'.' && name[length - 1] != L' ');
+}
+
+// Returns a new wide string holding the link path for these arguments as the
+// file system resolves it, or null when the shortcut would not lie directly
+// in the folder asked for inside the Programs folder, or when its path would
+// be too long for the shell to save or show. The caller releases it with
+// FreeAndClear.
+wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const wchar_t* baseName,
+                         const wchar_t* suffix) {
+  const bool hasSuffix = suffix != nullptr && suffix[0] != L'\0';
+  wchar_t* linkPath = nullptr;
+  wchar_t* folderPath = nullptr;
+  wchar_t* resolvedFolder = nullptr;
+  wchar_t* expected = nullptr;
+  wchar_t* resolved = nullptr;
+
+  // The revision comes from a file and the caller may be elevated: a name that
+  // would climb, or that the file system would read differently, is refused.
+  if (!IsPlainNamePart(baseName) || (hasSuffix && !IsPlainNamePart(suffix))) {
+    goto Cleanup;
+  }
+  linkPath = BuildLinkPath(programs, folder, baseName, suffix);
+  if (!PathStaysInside(programs, linkPath)) {
+    goto Cleanup;
+  }
+  // Resolved with a trailing backslash, the folder is what the file name
+  // must follow directly.
+  folderPath = JoinStrings(3, programs, folder, L"\\");
+  resolvedFolder = CopyFullPath(folderPath);
+  resolved = CopyFullPath(linkPath);
+  if (resolvedFolder == nullptr || resolved == nullptr) {
+    FreeAndClear(&resolved);
+    goto Cleanup;
+  }
+  expected = JoinStrings(5, resolvedFolder, baseName, hasSuffix ? L" " : nullptr,
+                         hasSuffix ? suffix : nullptr, kLinkExtension);
+  if (wcscmp(resolved, expected) != 0 || wcslen(resolved) > kLongestLinkPath) {
+    FreeAndClear(&resolved);
+  }
+
+Cleanup:
+  FreeAndClear(&expected);
+  FreeAndClear(&resolvedFolder);
+  FreeAndClear(&folderPath);
+  FreeAndClear(&linkPath);
+  return resolved;
+}
+
+// Returns S_OK when the shell link can hold `target` whole: not empty and
+// shorter than MAX_PATH once its enclosing double quotes are gone.
+HRESULT CheckTarget(const wchar_t* target) {
+  size_t length = target != nullptr ? wcslen(target) : 0;
+  if (length >= 2 && target[0] == kQuoteCharacter && target[length - 1] == kQuoteCharacter) {
+    length -= 2;
+  }
+  if (length == 0) {
+    return E_INVALIDARG;
+  }
+  return length > kLongestLinkPath ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) : S_OK;
+}
 
 // Reads a revision text by the pointer form of `reader` into a new wide string
 // that the caller releases with FreeAndClear.
@@ -172,6 +257,7 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand) {
   wchar_t* directory = nullptr;
+  wchar_t* storedTarget = nullptr;
   IShellLinkW* link = nullptr;
   IPersistFile* file = nullptr;
   BSTR savePath = nullptr;
@@ -180,27 +266,52 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   // COM stays initialised on this thread: callers may go on using the shell.
   CoInitialize(/*pvReserved=*/nullptr);
 
-  directory = JoinStrings(1, linkPath);
-  CutLastComponent(directory);
-  PathRemoveBackslashW(directory);
-  CreateDirectoryTree(directory);
+  // Nothing is created for a shortcut that could not be saved whole.
+  result = CheckTarget(target);
+  if (FAILED(result)) {
+    goto Cleanup;
+  }
+  if (wcslen(linkPath) > kLongestLinkPath) {
+    result = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    goto Cleanup;
+  }
 
   result = CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
                             IID_IShellLinkW, reinterpret_cast<void**>(&link));
   if (FAILED(result)) {
     goto Cleanup;
   }
-  link->SetPath(target);
+  result = link->SetPath(target);
+  if (FAILED(result)) {
+    goto Cleanup;
+  }
   link->SetArguments(arguments);
   link->SetWorkingDirectory(workingDirectory);
   link->SetDescription(description);
   link->SetIconLocation(iconPath, iconIndex);
   link->SetShowCmd(showCommand);
 
+  // A shell link that took the target in name only would be saved pointing
+  // nowhere.
+  storedTarget = new wchar_t[kStoredTargetCapacity];
+  storedTarget[0] = L'\0';
+  if (FAILED(link->GetPath(storedTarget, static_cast<int>(kStoredTargetCapacity),
+                           /*pfd=*/nullptr, SLGP_RAWPATH)) ||
+      storedTarget[0] == L'\0') {
+    result = E_INVALIDARG;
+    goto Cleanup;
+  }
+
   result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
   if (FAILED(result)) {
     goto Cleanup;
   }
+
+  directory = JoinStrings(1, linkPath);
+  CutLastComponent(directory);
+  PathRemoveBackslashW(directory);
+  CreateDirectoryTree(directory);
+
   savePath = SysAllocString(linkPath);
   result = file->Save(savePath, /*fRemember=*/TRUE);
   if (SUCCEEDED(result)) {
@@ -211,6 +322,7 @@ Cleanup:
   SysFreeString(savePath);
   ReleaseAndClear(&file);
   ReleaseAndClear(&link);
+  FreeAndClear(&storedTarget);
   FreeAndClear(&directory);
   return result;
 }
@@ -229,12 +341,13 @@ int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* target
                            const wchar_t* baseName, const wchar_t* description, int showCommand,
                            const wchar_t* suffix) {
   wchar_t* programs = CopyProgramsFolder();
-  wchar_t* linkPath = BuildLinkPath(programs, folder, baseName, suffix);
+  // The folder name and the revision come from a file and the caller may be
+  // elevated: write nothing, and create no folder, anywhere but directly in
+  // the folder asked for inside the Programs folder.
+  wchar_t* linkPath = ResolveLinkPath(programs, folder, baseName, suffix);
   wchar_t* target = JoinStrings(4, L"\"", targetDirectory, targetFile, L"\"");
 
-  // The folder name comes from a file and the caller may be elevated: write
-  // nothing, and create no folder, outside the Programs folder.
-  if (PathStaysInside(programs, linkPath)) {
+  if (linkPath != nullptr) {
     WriteShortcut(linkPath, target, arguments, workingDirectory, description, iconPath,
                   kIconIndex, showCommand);
   }
@@ -247,9 +360,9 @@ int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* target
 
 int RemoveProgramsShortcut(const wchar_t* folder, const wchar_t* baseName, const wchar_t* suffix) {
   wchar_t* programs = CopyProgramsFolder();
-  wchar_t* linkPath = BuildLinkPath(programs, folder, baseName, suffix);
+  wchar_t* linkPath = ResolveLinkPath(programs, folder, baseName, suffix);
 
-  if (PathStaysInside(programs, linkPath)) {
+  if (linkPath != nullptr) {
     DeleteShortcutFile(linkPath);
   }
 

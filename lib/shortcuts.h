@@ -7,9 +7,16 @@
 // in a row are kept), "\", the base name, " " and the suffix when the suffix is
 // not empty, ".lnk".
 //
-// The operations that work below the Programs folder act only on link paths
-// that stay inside it once resolved (see PathStaysInside); for any other they
-// do nothing. Either way they return 0.
+// The operations that work below the Programs folder act only on a shortcut
+// that lies directly in the folder asked for, inside the Programs folder once
+// resolved (see PathStaysInside), and whose resolved path is shorter than
+// MAX_PATH, the most the shell saves and shows. A base name or suffix holding
+// a separator, a colon, another character that file names cannot hold, or
+// ending in a dot or a blank, is refused, and so is a name the file system
+// resolves to something else (a device). For a refused shortcut they create,
+// delete and write nothing. Either way they return 0. They work on the path as
+// the file system resolves it: forward slashes and repeated backslashes in the
+// folder argument count as one backslash.
 #pragma once
 
 #include <windows.h>
@@ -30,8 +37,13 @@ DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity);
 // Creates the folder that will hold `linkPath`, with its missing parents, and
 // saves a shortcut there through the shell link object with the given
 // properties. Leaves COM initialised on the calling thread. Returns 0 when the
-// shortcut was saved; otherwise the failure code of creating the shell link
-// object, of asking it for IPersistFile, or of saving the file.
+// shortcut was saved; E_INVALIDARG when the target, without enclosing double
+// quotes, is empty or the shell link does not take it;
+// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) when the target or
+// `linkPath` is MAX_PATH characters or longer (the shell link would save it
+// empty or cut short); otherwise the failure code of creating the shell link
+// object, of setting its target, of asking it for IPersistFile, or of saving
+// the file. In the first three cases and before saving, nothing is created.
 HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand);

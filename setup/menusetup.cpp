@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <cwchar>
+
 #include "install_layout.h"
 #include "processes.h"
 #include "shortcuts.h"
@@ -63,9 +65,26 @@ int CreateLauncherShortcut(const wchar_t* suiteDirectory, const wchar_t* folderN
 // inheritable handles, and waits for it as long as it runs; its exit code is
 // not used.
 void RunHostSetup(const wchar_t* suiteDirectory) {
-  wchar_t* commandLine = JoinStrings(4, L"\"", suiteDirectory, kHostSetupFile, kHostSetupArguments);
+  wchar_t* toolPath = JoinStrings(2, suiteDirectory, kHostSetupFile);
+  wchar_t* shortPath = nullptr;
+  wchar_t* commandLine = nullptr;
+
+  // No program starts from a path of MAX_PATH characters or more; the short
+  // form of the same path, where the file system keeps one, does.
+  if (wcslen(toolPath) >= MAX_PATH) {
+    shortPath = CopyShortPath(toolPath);
+  }
+  if (shortPath != nullptr && wcslen(shortPath) < MAX_PATH) {
+    FreeAndClear(&toolPath);
+    toolPath = shortPath;
+    shortPath = nullptr;
+  }
+  commandLine = JoinStrings(3, L"\"", toolPath, kHostSetupArguments);
   RunHiddenAndWait(commandLine);
+
   FreeAndClear(&commandLine);
+  FreeAndClear(&shortPath);
+  FreeAndClear(&toolPath);
 }
 
 int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
