@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "install_layout.h"
+#include "shortcuts.h"
 #include "test_support.h"
 
 namespace {
@@ -76,12 +77,14 @@ TEST(RemoveFolderIfEmpty, RemovesOnlyFoldersWithNothingInThem) {
   }
 }
 
-TEST(RemoveFolderIfEmpty, TakesAPathWithATrailingBackslash) {
+TEST(RemoveFolderIfEmpty, TakesPathsWithTrailingOrRepeatedBackslashes) {
   ScratchFolder scratch(L"trailing");
-  const std::wstring folder = scratch / L"empty";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  EXPECT_EQ(RemoveFolderIfEmpty((folder + L"\\").c_str()), S_OK);
-  EXPECT_FALSE(FolderExists(folder));
+  for (const wchar_t* form : {L"\\empty\\", L"\\\\empty", L"\\\\empty\\\\"}) {
+    const std::wstring folder = scratch / L"empty";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    EXPECT_EQ(RemoveFolderIfEmpty((scratch.path() + form).c_str()), S_OK);
+    EXPECT_FALSE(FolderExists(folder));
+  }
 }
 
 // The suite's folders below the Programs folder in use, made by the test.
@@ -137,9 +140,63 @@ TEST(ProgramsFolders, NamesThatLeaveTheProgramsFolderRemoveNothing) {
   RemoveProgramsFolder((L"..\\..\\..\\..\\..\\" + escape).c_str());
   EXPECT_TRUE(FolderExists(outside));
   RemoveTree(outside);
+}
+
+// While it lives, this process's user Programs folder is `folder`: the shell
+// reads it from the user's shell folders, here from a key of the test's own.
+class RedirectedUserPrograms {
+ public:
+  explicit RedirectedUserPrograms(const std::wstring& folder) {
+    const std::wstring subkey = L"Software\\menutools-tests\\" + UniqueName(L"user");
+    subkey_ = subkey;
+    RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &root_, nullptr);
+    HKEY shellFolders = nullptr;
+    RegCreateKeyExW(root_,
+                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                    0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &shellFolders, nullptr);
+    RegSetValueExW(shellFolders, L"Programs", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(shellFolders);
+    active_ = RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
+  }
+  ~RedirectedUserPrograms() {
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegCloseKey(root_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str());
+  }
+  RedirectedUserPrograms(const RedirectedUserPrograms&) = delete;
+  RedirectedUserPrograms& operator=(const RedirectedUserPrograms&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  std::wstring subkey_;
+  HKEY root_ = nullptr;
+  bool active_ = false;
+};
+
+TEST(ProgramsFolders, TheEmptyNameNeverRemovesAnEmptyProgramsFolder) {
+  ScratchFolder scratch(L"programs");
+  const std::wstring programs = scratch / L"Programs";
+  CreateDirectoryW(programs.c_str(), nullptr);
+  StandardUserScope standardUser;
+  ASSERT_TRUE(standardUser.active());
+  RedirectedUserPrograms redirected(programs);
+  ASSERT_TRUE(redirected.active());
+  wchar_t* inUse = CopyProgramsFolder();
+  const std::wstring programsInUse = inUse;
+  FreeAndClear(&inUse);
+  ASSERT_EQ(programsInUse, programs);
 
   EXPECT_EQ(RemoveProgramsFolder(L""), 0);
-  EXPECT_TRUE(FolderExists(ShellFolder(CSIDL_COMMON_PROGRAMS)));
+  EXPECT_EQ(RemoveProgramsSubfolder(L"\\"), 0);
+  EXPECT_TRUE(FolderExists(programs));
+  // The same calls do remove an empty folder below it.
+  CreateDirectoryW((programs + L"\\Suite").c_str(), nullptr);
+  RemoveProgramsFolder(L"Suite");
+  EXPECT_FALSE(FolderExists(programs + L"\\Suite"));
 }
 
 }  // namespace
+

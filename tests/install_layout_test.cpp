@@ -381,4 +381,97 @@ TEST(InstallRoot, ReadersFindTheGlobalAndTheLocalReleaseInformation) {
   EXPECT_EQ(ProbeValue(output, L"local_revision"), L"18.2.1");
 }
 
+// --- Release information from files that are big, shared or odd ----------
+
+TEST(ReleaseInformation, FileOpenForWritingElsewhereIsReadAndAnExclusiveOneIsNot) {
+  ScratchFolder scratch(L"shared");
+  const std::wstring path = scratch / L"relinfo.xml";
+  WriteBytes(path, "startMenuFolderName=\"Velmora\"");
+  // An editor or an installer step that has the file open for writing.
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadTwice(path, kFolderKey).value, L"Velmora");
+  CloseHandle(writer);
+
+  HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  const Reading locked = ReadTwice(path, kFolderKey);
+  CloseHandle(exclusive);
+  EXPECT_EQ(locked.firstSize, 1u);
+  EXPECT_EQ(locked.value, L"");
+}
+
+TEST(ReleaseInformation, FindsTheKeyAndItsValueAcrossEveryPieceBoundary) {
+  // The file is read in pieces; the key, the quotes and the value may each
+  // fall on a boundary between two of them. NUL bytes before the key do not
+  // end the text.
+  ScratchFolder scratch(L"pieces");
+  const std::string entry = "startMenuFolderName=\"Velmora Suite\"";
+  for (const size_t boundary : {size_t{64} * 1024, size_t{256} * 1024}) {
+    for (size_t before = 0; before <= entry.size(); ++before) {
+      std::string bytes(boundary - before, '\0');
+      bytes += entry;
+      bytes += std::string(100, 'x') + "startMenuFolderName=\"later\"";
+      const std::wstring path = scratch / UniqueName(L"piece");
+      WriteBytes(path, bytes);
+      const Reading reading = ReadTwice(path, kFolderKey);
+      EXPECT_EQ(reading.firstSize, 14u) << boundary << " less " << before;
+      EXPECT_EQ(reading.value, L"Velmora Suite") << boundary << " less " << before;
+      DeleteFileW(path.c_str());
+    }
+  }
+}
+
+TEST(ReleaseInformation, ValueLongerThanTheLongestPathCountsAsMissing) {
+  ScratchFolder scratch(L"long value");
+  const std::wstring path = scratch / L"relinfo.xml";
+  const size_t longest = 32767;
+  WriteBytes(path, "startMenuFolderName=\"" + std::string(longest, 'a') + "\"");
+  const Reading fits = ReadTwice(path, kFolderKey);
+  EXPECT_EQ(fits.firstSize, longest + 1);
+  EXPECT_EQ(fits.value, std::wstring(longest, L'a'));
+
+  WriteBytes(path, "startMenuFolderName=\"" + std::string(longest + 1, 'a') + "\"");
+  const Reading tooLong = ReadTwice(path, kFolderKey);
+  EXPECT_EQ(tooLong.firstSize, 1u);
+  EXPECT_EQ(tooLong.value, L"");
+  // Counted in characters, not bytes: three-byte characters fit as well.
+  std::string wide;
+  for (size_t i = 0; i < longest; ++i) wide += "\xE2\x82\xAC";  // the euro sign
+  WriteBytes(path, "startMenuFolderName=\"" + wide + "\"");
+  EXPECT_EQ(ReadTwice(path, kFolderKey).value, std::wstring(longest, L'\u20AC'));
+}
+
+TEST(CopyShortPath, GivesAShortFormOfAPathTooLongToStartAProgramFrom) {
+  ScratchFolder scratch(L"short");
+  std::wstring longPath = L"\\\\?\\" + scratch.path();
+  while (longPath.size() < MAX_PATH + 40) {
+    longPath += L"\\a folder name far longer than eight characters";
+    CreateDirectoryW(longPath.c_str(), nullptr);
+  }
+  longPath += L"\\ruvo5parhosts.exe";
+  HANDLE file = CreateFileW(longPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+
+  wchar_t* shortPath = CopyShortPath(longPath.c_str() + 4);
+  ASSERT_NE(shortPath, nullptr);
+  const std::wstring result = shortPath;
+  FreeAndClear(&shortPath);
+  EXPECT_LT(result.size(), static_cast<size_t>(MAX_PATH)) << std::string(result.begin(), result.end());
+  EXPECT_NE(result.rfind(L"\\\\?\\", 0), 0u) << "the extended prefix is not for a command line";
+  EXPECT_TRUE(PathExists(result.c_str()));
+  EXPECT_EQ(CopyShortPath((scratch / L"missing.exe").c_str()), nullptr);
+  // Too deep for the scratch folder's own clean-up.
+  DeleteFileW(longPath.c_str());
+  for (size_t cut = longPath.rfind(L'\\'); cut > scratch.path().size() + 4; cut = longPath.rfind(L'\\')) {
+    longPath.resize(cut);
+    RemoveDirectoryW(longPath.c_str());
+  }
+}
+
 }  // namespace
+

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "folder_removal.h"
 #include "install_layout.h"
 #include "shortcut_reader.h"
 #include "test_support.h"
@@ -124,10 +125,12 @@ void ExpectLauncherShortcut(const OwnStartMenuFolder& own, const std::wstring& f
   EXPECT_EQ(read.iconIndex, 0);
 }
 
-int CreateLauncher(const OwnStartMenuFolder& own, const wchar_t* suffix) {
+int CreateLauncher(const OwnStartMenuFolder& own, const wchar_t* suffix,
+                   const wchar_t* folder = nullptr) {
   return CreateProgramsShortcut(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"",
                                 L"D:\\S\\RUVO\\icons\\ruvo_hi.ico", L"%USERPROFILE%",
-                                own.argument().c_str(), L"RUVO", L"Start", SW_SHOWNORMAL, suffix);
+                                folder != nullptr ? folder : own.argument().c_str(), L"RUVO",
+                                L"Start", SW_SHOWNORMAL, suffix);
 }
 
 TEST(ProgramsShortcut, CreatesAndRemovesTheSameFileInTheAllUsersFolder) {
@@ -191,4 +194,128 @@ TEST(ProgramsShortcut, NothingIsWrittenOrDeletedOutsideTheProgramsFolder) {
   RemoveTree(outside);
 }
 
+TEST(WriteShortcut, RefusesATargetTheShellLinkCouldNotHoldWhole) {
+  ScratchFolder scratch(L"targets");
+  // Enclosed in quotes as the Programs operations pass it.
+  const auto quoted = [](size_t length) {
+    return L"\"C:\\" + std::wstring(length - 7, L't') + L".exe\"";
+  };
+  const struct {
+    std::wstring target;
+    HRESULT result;
+  } cases[] = {
+      {L"\"\"", E_INVALIDARG},
+      {L"", E_INVALIDARG},
+      {quoted(MAX_PATH), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)},
+      {quoted(MAX_PATH - 1), S_OK},
+  };
+  for (const auto& c : cases) {
+    const std::wstring folder = scratch / UniqueName(L"made");
+    const std::wstring link = folder + L"\\x.lnk";
+    EXPECT_EQ(WriteShortcut(link.c_str(), c.target.c_str(), L"", L"", L"", L"", 0, 1), c.result)
+        << c.target.size();
+    // A refused shortcut leaves not even its folder behind.
+    EXPECT_EQ(FolderExists(folder), c.result == S_OK) << c.target.size();
+    if (c.result == S_OK) {
+      EXPECT_EQ(ReadShortcut(link).target, c.target.substr(1, c.target.size() - 2));
+    }
+  }
+}
+
+TEST(ProgramsShortcut, RevisionsAndBaseNamesThatLeaveTheirFolderCreateAndDeleteNothing) {
+  OwnStartMenuFolder own;
+  // A file of the user's where a climbing revision would put the shortcut.
+  const std::wstring suiteFolder = own.programs() + L"\\" + own.name();
+  CreateDirectoryTree(suiteFolder.c_str());
+  WriteBytes(suiteFolder + L"\\Word.lnk", "the user's");
+  const struct {
+    const wchar_t* baseName;
+    const wchar_t* suffix;
+  } cases[] = {
+      {L"RUVO", L"..\\..\\Word"}, {L"RUVO", L"..\\..\\..\\..\\Word"}, {L"..\\..\\Word", L""},
+      {L"RUVO", L"18.2/x"},      {L"RUVO", L"x:stream"},           {L"RUVO", L"18.2."},
+      {L"RUVO", L"18.2 "},       {L"RUVO.", L""},                  {L"RUVO", L"a\tb"},
+      {L"RUVO", L"a*b"},
+  };
+  for (const auto& c : cases) {
+    CreateProgramsShortcut(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"", L"",
+                           own.argument().c_str(), c.baseName, L"Start", SW_SHOWNORMAL, c.suffix);
+    EXPECT_EQ(ReadBytes(suiteFolder + L"\\Word.lnk"), "the user's") << c.suffix;
+    EXPECT_FALSE(FolderExists(suiteFolder + L"\\Fluid Dynamics")) << c.baseName << c.suffix;
+    RemoveProgramsShortcut(own.argument().c_str(), c.baseName, c.suffix);
+    EXPECT_TRUE(FileExists(suiteFolder + L"\\Word.lnk")) << c.baseName << c.suffix;
+  }
+  // A revision with dots and blanks inside is an ordinary name.
+  EXPECT_EQ(CreateLauncher(own, L"18.2 .1"), 0);
+  ExpectLauncherShortcut(own, L"RUVO 18.2 .1.lnk");
+}
+
+TEST(ProgramsShortcut, ALinkPathOfMaxPathOrMoreIsRefusedBeforeAnyFolderIsMade) {
+  OwnStartMenuFolder own;
+  // <Programs>\<own>\<padding>\Fluid Dynamics\RUVO.lnk of exactly `length`
+  // characters, once the doubled backslash counts as one.
+  const auto folderFor = [&own](size_t length) {
+    const size_t fixed = own.programs().size() + own.name().size() +
+                         std::wstring(L"\\\\\\Fluid Dynamics\\RUVO.lnk").size();
+    return L"\\" + own.name() + L"\\" + std::wstring(length - fixed, L'p') + L"\\Fluid Dynamics\\";
+  };
+  const std::wstring tooLong = folderFor(MAX_PATH);
+  CreateLauncher(own, L"", tooLong.c_str());
+  EXPECT_FALSE(FolderExists(own.programs() + L"\\" + own.name()));
+
+  const std::wstring longest = folderFor(MAX_PATH - 1);
+  CreateLauncher(own, L"", longest.c_str());
+  EXPECT_TRUE(ReadShortcut(own.programs() + longest + L"RUVO.lnk").loaded);
+  RemoveProgramsShortcut(longest.c_str(), L"RUVO", L"");
+  EXPECT_FALSE(FileExists(own.programs() + longest + L"RUVO.lnk"));
+
+  // A name of thousands of levels is refused at once, not level by level.
+  std::wstring deep = L"\\" + own.name();
+  for (int level = 0; level < 20000; ++level) deep += L"\\a";
+  CreateLauncher(own, L"", (deep + L"\\Fluid Dynamics\\").c_str());
+  EXPECT_FALSE(FolderExists(own.programs() + L"\\" + own.name() + L"\\a"));
+}
+
+TEST(ProgramsShortcut, ForwardSlashesAndRepeatedBackslashesNameTheSameFolders) {
+  OwnStartMenuFolder own;
+  const std::wstring slashed = L"\\" + own.name() + L"/Suite//Fluid Dynamics\\";
+  const std::wstring nested = own.programs() + L"\\" + own.name() + L"\\Suite";
+  CreateLauncher(own, L"18.2", slashed.c_str());
+  EXPECT_TRUE(ReadShortcut(nested + L"\\Fluid Dynamics\\RUVO 18.2.lnk").loaded);
+  RemoveProgramsShortcut(slashed.c_str(), L"RUVO", L"18.2");
+  EXPECT_FALSE(FileExists(nested + L"\\Fluid Dynamics\\RUVO 18.2.lnk"));
+  RemoveProgramsSubfolder(slashed.c_str());
+  EXPECT_FALSE(FolderExists(nested + L"\\Fluid Dynamics"));
+  RemoveProgramsFolder((own.name() + L"/Suite").c_str());
+  EXPECT_FALSE(FolderExists(nested));
+  EXPECT_TRUE(FolderExists(own.programs() + L"\\" + own.name()));
+}
+
+// Runs in a copy of the test program with a relinfo.xml beside it: the
+// local-revision variants in the folder that MENUTOOLS_TEST_FOLDER names.
+void PrintLocalRevisionProbe() {
+  wchar_t folder[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"MENUTOOLS_TEST_FOLDER", folder, MAX_PATH);
+  CreateProgramsShortcutWithLocalRevision(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"", L"",
+                                          folder, L"RUVO", L"Start", SW_SHOWNORMAL);
+  wchar_t* programs = CopyProgramsFolder();
+  const std::wstring link = std::wstring(programs) + folder + L"RUVO 18.2.7.lnk";
+  FreeAndClear(&programs);
+  ProbePrint(L"created", FileExists(link) ? L"1" : L"0");
+  RemoveProgramsShortcutWithLocalRevision(folder, L"RUVO");
+  ProbePrint(L"removed", FileExists(link) ? L"0" : L"1");
+}
+const bool kLocalRevisionProbe = RegisterProbe("local-revision", PrintLocalRevisionProbe);
+
+TEST(ProgramsShortcut, LocalRevisionVariantsReadTheFileBesideTheProgram) {
+  OwnStartMenuFolder own;
+  ScratchFolder scratch(L"local");
+  WriteBytes(scratch / L"relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.7\"");
+  ScopedEnvironmentVariable folder(L"MENUTOOLS_TEST_FOLDER", own.argument().c_str());
+  const std::wstring output = RunProbeCopy(scratch / L"probe.exe", "local-revision");
+  EXPECT_EQ(ProbeValue(output, L"created"), L"1");
+  EXPECT_EQ(ProbeValue(output, L"removed"), L"1");
+}
+
 }  // namespace
+
