@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "dll_search.h"
 #include "install_layout.h"
 #include "processes.h"
 #include "shortcuts.h"
@@ -101,5 +102,6 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
+  RestrictDllSearchToSystem();
   return SetupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
 }
