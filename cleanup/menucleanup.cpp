@@ -5,6 +5,7 @@
 // the installation's relinfo.xml, found from the program's own place.
 #include <windows.h>
 
+#include "dll_search.h"
 #include "folder_removal.h"
 #include "install_layout.h"
 #include "shortcuts.h"
@@ -57,5 +58,6 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
+  RestrictDllSearchToSystem();
   return CleanupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
 }

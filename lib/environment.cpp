@@ -79,6 +79,7 @@ HRESULT SetEnvironmentValue(const wchar_t* name, const void* data, DWORD type, i
   }
   if (RegSetValueExW(key, name, /*Reserved=*/0, type, static_cast<const BYTE*>(data), size) !=
       ERROR_SUCCESS) {
+    result = E_FAIL;
     goto Cleanup;
   }
   // Only a plain string means the same in the process as in the registry; an
@@ -102,18 +103,22 @@ HRESULT DeleteEnvironmentValue(const wchar_t* name, int scope) {
     result = E_INVALIDARG;
     goto Cleanup;
   }
+  // Every key the call needs is open before anything is deleted, so that a
+  // key that does not open leaves both values as they were.
   scopeKey = OpenEnvironmentKey(scope);
+  if (scopeKey == nullptr) {
+    result = E_FAIL;
+    goto Cleanup;
+  }
   // A machine-wide deletion also drops the user's value of the same name,
   // which would otherwise go on hiding the machine's for this user.
   if (scope == kMachineScope) {
     userKey = OpenEnvironmentKey(kUserScope);
-    if (userKey != nullptr) {
-      DeleteAndAnnounce(userKey, name);
+    if (userKey == nullptr) {
+      result = E_FAIL;
+      goto Cleanup;
     }
-  }
-  if (scopeKey == nullptr) {
-    result = E_FAIL;
-    goto Cleanup;
+    DeleteAndAnnounce(userKey, name);
   }
   DeleteAndAnnounce(scopeKey, name);
 

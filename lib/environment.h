@@ -25,19 +25,20 @@ constexpr int kMachineScope = 1;
 // REG_EXPAND_SZ, `data` is a wide string written with its terminator; for any
 // other type, `data` is the address of the four bytes written. A REG_SZ value
 // is also set in the calling process's own environment; other types change
-// the registry only. Returns 0 when the call ran to its end, also when the
-// registry refused the write (then nothing else was changed and nothing was
-// announced); E_INVALIDARG for a scope other than the two above (nothing
-// touched); E_FAIL when the scope's key did not open.
+// the registry only. Returns 0 when the value was written; E_INVALIDARG for a
+// scope other than the two above (nothing touched); E_FAIL when the scope's
+// key did not open or the registry refused the write (then nothing was
+// changed and nothing was announced).
 HRESULT SetEnvironmentValue(const wchar_t* name, const void* data, DWORD type, int scope);
 
 // Deletes the value `name` from the scope's key. In the machine scope the
-// user's value of that name is deleted first, before the machine key's own,
-// and even when the machine key then does not open. Every successful deletion
-// also removes the variable from the calling process's environment and is
-// announced on its own. Returns 0 when the call ran to its end, whether or not
-// a value was there; E_INVALIDARG for another scope (nothing touched); E_FAIL
-// when the scope's key did not open.
+// user's value of that name is deleted first, before the machine key's own.
+// Every key the call needs (in the machine scope both) is opened before
+// anything is deleted. Every successful deletion also removes the variable
+// from the calling process's environment and is announced on its own. Returns
+// 0 when the call ran to its end, whether or not a value was there;
+// E_INVALIDARG for another scope (nothing touched); E_FAIL when a key it needs
+// did not open (nothing deleted, removed or announced).
 HRESULT DeleteEnvironmentValue(const wchar_t* name, int scope);
 
 // Capacity, in UTF-16 units with the terminator, of the text that

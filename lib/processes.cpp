@@ -89,6 +89,12 @@ int TerminateProcessesByName(const wchar_t* text) {
   BOOL more = FALSE;
   int result = 0;
 
+  // The empty text is found in every name: elevated, that would end nearly
+  // the whole session. It matches nothing instead.
+  if (text == nullptr || text[0] == L'\0') {
+    result = 1;
+    goto Cleanup;
+  }
   snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, kSnapshotAllProcesses);
   if (snapshot == INVALID_HANDLE_VALUE) {
     goto Cleanup;

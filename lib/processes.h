@@ -13,11 +13,12 @@
 
 // Ends every running process, other than the caller's own, whose image file
 // name as the process snapshot gives it contains `text` (case-sensitive, a
-// substring anywhere in the name). The empty text matches every name. Does not
-// wait for the ended processes to go away. Returns 1 when nothing matched,
-// when no match could be opened, or when every opened match was terminated;
-// 0 when a termination failed (the others are still tried) or when no
-// snapshot could be taken.
+// substring anywhere in the name). A null or empty text matches no name: it
+// ends nothing and gives 1, without taking a snapshot. Does not wait for the
+// ended processes to go away. Returns 1 when nothing matched, when no match
+// could be opened, or when every opened match was terminated; 0 when a
+// termination failed (the others are still tried) or when no snapshot could
+// be taken.
 int TerminateProcessesByName(const wchar_t* text);
 
 // Number of one-second polls after which RunWithTimeout ends its child.

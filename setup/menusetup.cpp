@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "dll_search.h"
 #include "install_layout.h"
 #include "processes.h"
 #include "shortcuts.h"
@@ -120,5 +121,6 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
+  RestrictDllSearchToSystem();
   return SetupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
 }

@@ -274,12 +274,12 @@ TEST(SetEnvironmentValue, WritesEachTypeWithItsSizeAndMirrorsOnlyPlainStrings) {
   }
 }
 
-TEST(SetEnvironmentValue, RefusedWriteChangesNothingElse) {
+TEST(SetEnvironmentValue, RefusedWriteGivesEFailAndChangesNothingElse) {
   TestTurn turn(kBroadcastTurn);
   BroadcastListener listener;
   // Longer than any value name the registry accepts.
   const std::wstring name = UniqueName(L"VELMORA_LONG") + std::wstring(17000, L'N');
-  EXPECT_EQ(SetEnvironmentValue(name.c_str(), L"x", REG_SZ, kUserScope), S_OK);
+  EXPECT_EQ(SetEnvironmentValue(name.c_str(), L"x", REG_SZ, kUserScope), E_FAIL);
   EXPECT_FALSE(UserValueExists(name));
   EXPECT_FALSE(ProcessVariable(name).has_value());
   EXPECT_TRUE(listener.Seen().empty());
@@ -364,34 +364,38 @@ TEST(DeleteEnvironmentValue, DeletesTheScopesValuesUserFirstAndAnnouncesEachDele
   }
 }
 
-TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAfterTheUsersValueWentInTheMachineScope) {
+TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAndChangesNothing) {
   TestTurn turn(kBroadcastTurn);
   BroadcastListener listener;
   OwnVariable variable(L"VELMORA_NOKEY");
+  SetEnvironmentVariableW(variable.c_str(), L"process");
   {
     EmptiedRoot noUserKey(HKEY_CURRENT_USER);
     ASSERT_TRUE(noUserKey.active());
     EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, kUserScope), E_FAIL);
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kUserScope), E_FAIL);
   }
-  EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
-  EXPECT_TRUE(listener.Seen().empty());
 
+  // In the machine scope each of the two keys is needed: the one that does
+  // not open keeps the other's value.
   WriteText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
-  SetEnvironmentVariableW(variable.c_str(), L"process");
   {
     EmptiedRoot noMachineKey(HKEY_LOCAL_MACHINE);
     ASSERT_TRUE(noMachineKey.active());
     EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, kMachineScope), E_FAIL);
-    EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
-    EXPECT_TRUE(listener.Seen().empty());
-
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kMachineScope), E_FAIL);
   }
-  EXPECT_FALSE(UserValueExists(variable.name()));
-  EXPECT_FALSE(MachineValueExists(variable.name()));
-  EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
-  EXPECT_EQ(listener.Seen().size(), 1u);
+  EXPECT_TRUE(UserValueExists(variable.name()));
+
+  WriteText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
+  {
+    EmptiedRoot noUserKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(noUserKey.active());
+    EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kMachineScope), E_FAIL);
+  }
+  EXPECT_TRUE(MachineValueExists(variable.name()));
+  EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+  EXPECT_TRUE(listener.Seen().empty());
 }
 
 // ReadRegistryString writes into a buffer of the caller's; these units after

@@ -153,6 +153,15 @@ TEST(TerminateProcessesByName, EndsCopiesWhoseNameContainsTheTextCaseSensitively
   }
 }
 
+// Called directly, past the guard of TerminateUnique: should the empty text
+// match again, it ends every process of the prefix that it can open.
+TEST(TerminateProcessesByName, EmptyOrNullTextEndsNothing) {
+  Child child = StartChild(ChildProgram(), L"sleep forever");
+  EXPECT_EQ(TerminateProcessesByName(L""), 1);
+  EXPECT_EQ(TerminateProcessesByName(nullptr), 1);
+  EXPECT_FALSE(child.EndsWithin(1000));
+}
+
 // Ends every process whose name contains this program's own name less its
 // extension, this one included if it were not spared, and reports back.
 void TerminateOwnNameProbe() {
