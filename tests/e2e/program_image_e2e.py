@@ -37,45 +37,51 @@ def resources(image):
 
 class ProgramImageTest(unittest.TestCase):
     def each_program(self):
-        for program in PROGRAMS:
-            with self.subTest(program=program):
-                yield program, pefile.PE(os.path.join(BIN, program))
+        """Each program's name and loaded image. The caller checks each in a
+        subTest of its own: a subTest around a generator's yield never sees the
+        caller's failure, and reports the generator's closing instead."""
+        return [(program, pefile.PE(os.path.join(BIN, program))) for program in PROGRAMS]
 
     def test_32_bit_gui_program_importing_only_system_dlls(self):
         for program, image in self.each_program():
-            self.assertEqual(image.FILE_HEADER.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
-            self.assertEqual(image.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
-            self.assertEqual(image.OPTIONAL_HEADER.Subsystem,
-                             pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
-            imported = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
-            self.assertLessEqual(imported, SYSTEM_DLLS)
+            with self.subTest(program=program):
+                self.assertEqual(image.FILE_HEADER.Machine,
+                                 pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+                self.assertEqual(image.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+                self.assertEqual(image.OPTIONAL_HEADER.Subsystem,
+                                 pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+                imported = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
+                self.assertLessEqual(imported, SYSTEM_DLLS)
 
     def test_manifest_asks_for_the_highest_available_level(self):
         for program, image in self.each_program():
-            manifest = resources(image)[(RT_MANIFEST, 1)]
-            root = ElementTree.fromstring(next(iter(manifest.values())))
-            levels = [element.attrib for element in root.iter()
-                      if element.tag.endswith("requestedExecutionLevel")]
-            self.assertEqual(levels, [{"level": "highestAvailable", "uiAccess": "false"}])
-            supported = {element.attrib["Id"] for element in root.iter()
-                         if element.tag.endswith("supportedOS")}
-            self.assertEqual(supported, {VISTA, WINDOWS_7})
+            with self.subTest(program=program):
+                manifest = resources(image)[(RT_MANIFEST, 1)]
+                root = ElementTree.fromstring(next(iter(manifest.values())))
+                levels = [element.attrib for element in root.iter()
+                          if element.tag.endswith("requestedExecutionLevel")]
+                self.assertEqual(levels, [{"level": "highestAvailable", "uiAccess": "false"}])
+                supported = {element.attrib["Id"] for element in root.iter()
+                             if element.tag.endswith("supportedOS")}
+                self.assertEqual(supported, {VISTA, WINDOWS_7})
 
     def test_icon_group_holds_the_ten_images_in_us_english(self):
         for program, image in self.each_program():
-            group = resources(image)[(RT_GROUP_ICON, "IDI_MYICON")]
-            self.assertEqual(list(group), [US_ENGLISH])
-            with tempfile.TemporaryDirectory() as scratch:
-                icon = os.path.join(scratch, "group.ico")
-                subprocess.run(["wrestool", "-x", "-t", "14", "-n", "IDI_MYICON",
-                                os.path.join(BIN, program), "-o", icon], check=True)
-                listing = subprocess.run(["icotool", "-l", icon], check=True,
-                                         capture_output=True, text=True).stdout
-            images = []
-            for line in listing.splitlines():
-                fields = dict(part.lstrip("-").split("=") for part in line.split() if "=" in part)
-                images.append((int(fields["width"]), int(fields["bit-depth"])))
-            self.assertEqual(images, ICON_IMAGES)
+            with self.subTest(program=program):
+                group = resources(image)[(RT_GROUP_ICON, "IDI_MYICON")]
+                self.assertEqual(list(group), [US_ENGLISH])
+                with tempfile.TemporaryDirectory() as scratch:
+                    icon = os.path.join(scratch, "group.ico")
+                    subprocess.run(["wrestool", "-x", "-t", "14", "-n", "IDI_MYICON",
+                                    os.path.join(BIN, program), "-o", icon], check=True)
+                    listing = subprocess.run(["icotool", "-l", icon], check=True,
+                                             capture_output=True, text=True).stdout
+                images = []
+                for line in listing.splitlines():
+                    fields = dict(part.lstrip("-").split("=")
+                                  for part in line.split() if "=" in part)
+                    images.append((int(fields["width"]), int(fields["bit-depth"])))
+                self.assertEqual(images, ICON_IMAGES)
 
 
 if __name__ == "__main__":
