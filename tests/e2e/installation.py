@@ -167,7 +167,8 @@ class Installation:
             return parse_pairs(report.read())
 
     def remove(self):
-        shutil.rmtree(unix_path("C:\\" + self.base), ignore_errors=True)
+        top = self.base.split("\\")[0]
+        shutil.rmtree(unix_path("C:\\" + top), ignore_errors=True)
 
 
 class StartMenu:
@@ -194,6 +195,8 @@ class StartMenu:
         for name in self.created:
             path = os.path.join(self.unix, name)
             if os.path.isdir(path):
-                shutil.rmtree(path, ignore_errors=True)
+                # rm copes with trees deeper than Python's recursion limit,
+                # such as a faulty program may leave.
+                subprocess.run(["rm", "-rf", "--", path], check=False)
             elif os.path.exists(path):
                 os.remove(path)

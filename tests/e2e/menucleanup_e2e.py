@@ -95,26 +95,42 @@ class MenuCleanupTest(unittest.TestCase):
                 self.assertIn(os.path.join("Fluid Dynamics", "RUVO 18.2.lnk"), before)
                 shutil.rmtree(self.suite_folder(made_in))
 
-    def test_missing_release_information_removes_only_the_shortcut_in_fluid_dynamics(self):
-        # No folder name: the shortcut RUVO.lnk in <Programs>\Fluid Dynamics and
-        # that folder are addressed, never the Programs folder itself, whose
-        # other content (here an empty folder and a file of the test's own)
-        # stays.
+    def test_missing_release_information_round_trip_in_the_programs_folders_fluid_dynamics(self):
+        # No folder name: the shortcut goes to <Programs>\\Fluid Dynamics\\RUVO.lnk
+        # (two backslashes in a row, which the file system and now the shell
+        # read as one), and the round trip takes that folder away again, but
+        # never anything else of the Programs folder.
         os.remove(self.installation.release_info)
-        self.all_users.folder("Fluid Dynamics")
-        keep_folder = self.all_users.folder(unique("keep"))
-        os.makedirs(keep_folder)
-        keep_file = self.all_users.folder(unique("keep") + ".txt")
-        with open(keep_file, "w") as out:
-            out.write("mine")
+        fluid_dynamics = self.all_users.folder("Fluid Dynamics")
+        for users_entry in (None, "mine.txt", "sub"):
+            with self.subTest(users_entry=users_entry):
+                self.run_program("menusetup.exe")
+                self.assertTrue(os.path.isfile(self.all_users.link_unix("", "RUVO.lnk")))
+                if users_entry == "mine.txt":
+                    with open(os.path.join(fluid_dynamics, users_entry), "w") as out:
+                        out.write("mine")
+                elif users_entry == "sub":
+                    os.makedirs(os.path.join(fluid_dynamics, users_entry))
+                self.run_program("menucleanup.exe")
+                self.assertTrue(os.path.isdir(self.all_users.unix))
+                if users_entry is None:
+                    self.assertFalse(os.path.exists(fluid_dynamics))
+                else:
+                    self.assertEqual(os.listdir(fluid_dynamics), [users_entry])
+                    shutil.rmtree(fluid_dynamics)
+
+    def test_a_nested_name_with_forward_slashes_round_trips(self):
+        vendor = unique("Velmora")
+        self.all_users.folder(vendor)
+        self.installation.write_release_info(
+            'startMenuFolderName="%s/RUVO 18.2" startMenuShortcutAppendRevision="18.2"' % vendor)
         self.run_program("menusetup.exe")
-        self.assertTrue(os.path.isfile(self.all_users.link_unix("", "RUVO.lnk")))
+        self.assertTrue(os.path.isfile(self.all_users.link_unix(vendor + "\\RUVO 18.2",
+                                                               "RUVO 18.2.lnk")))
         self.run_program("menucleanup.exe")
-        self.assertFalse(os.path.exists(self.all_users.link_unix("", "RUVO.lnk")))
-        # Whether the folder goes is the shell's affair: Wine's shell refuses to
-        # parse the two backslashes in a row that the empty name leaves.
-        self.assertTrue(os.path.isdir(keep_folder))
-        self.assertTrue(os.path.isfile(keep_file))
+        # The innermost folder goes; the vendor's folder above it is not the
+        # suite's to remove.
+        self.assertEqual(os.listdir(os.path.join(self.all_users.unix, vendor)), [])
 
     def test_a_folder_name_that_leaves_the_programs_folder_removes_nothing_outside(self):
         escape = unique("escaped")

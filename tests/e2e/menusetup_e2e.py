@@ -3,9 +3,10 @@ standard user: the shortcut on disk, read back by lnkinfo and by the shell,
 and the host-setup tool started hidden and waited for."""
 
 import os
+import shutil
 import unittest
 
-from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, Installation, StartMenu,
+from installation import (BIN, CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, Installation, StartMenu,
                           read_with_lnkinfo, read_with_shell, tree, unique, unix_path)
 
 
@@ -90,12 +91,16 @@ class MenuSetupTest(unittest.TestCase):
         self.run_setup(installation)
         self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2β")
 
-    def test_nested_folder_name_creates_every_level(self):
-        vendor = unique("Velmora")
-        self.all_users.folder(vendor)
-        installation = self.install(folder_name=vendor + "\\RUVO 18.2", revision="18.2")
-        self.run_setup(installation)
-        self.assert_launcher_shortcut(self.all_users, installation, vendor + "\\RUVO 18.2", "18.2")
+    def test_nested_folder_name_creates_every_level_with_either_separator(self):
+        for separator in ("\\", "/"):
+            with self.subTest(separator=separator):
+                vendor = unique("Velmora")
+                self.all_users.folder(vendor)
+                installation = self.install(folder_name=vendor + separator + "RUVO 18.2",
+                                            revision="18.2")
+                self.run_setup(installation)
+                self.assert_launcher_shortcut(self.all_users, installation,
+                                              vendor + "\\RUVO 18.2", "18.2")
 
     def test_missing_release_information_uses_the_programs_folders_own_subfolder(self):
         # The empty name puts the shortcut into <Programs>\Fluid Dynamics.
@@ -134,6 +139,96 @@ class MenuSetupTest(unittest.TestCase):
                 for place in places:
                     marked = [path for path in tree(place) if mark in path]
                     self.assertEqual(marked, [], place)
+
+    def test_revision_that_climbs_out_of_its_folder_touches_nothing(self):
+        # "RUVO ..\..\..\..\<mark>.lnk" below <folder>\Fluid Dynamics\ resolves to
+        # <Programs>\<mark>.lnk: a shortcut of the user's there stays as it is.
+        mark = unique("Word")
+        for start_menu, standard_user in ((self.all_users, False), (self.own, True)):
+            with self.subTest(standard_user=standard_user):
+                users_link = start_menu.folder(mark + ".lnk")
+                with open(users_link, "w") as out:
+                    out.write("the user's")
+                folder = unique("Velmora")
+                start_menu.folder(folder)
+                installation = self.install(folder_name=folder,
+                                            revision="..\\..\\..\\..\\" + mark)
+                self.run_setup(installation, standard_user=standard_user)
+                self.assert_host_setup_ran(installation)
+                self.assertFalse(os.path.exists(os.path.join(start_menu.unix, folder)))
+                result = installation.run("menucleanup.exe", standard_user=standard_user)
+                self.assertEqual(result.returncode, 0)
+                with open(users_link) as kept:
+                    self.assertEqual(kept.read(), "the user's")
+
+    def test_cut_module_path_never_moves_the_install_root(self):
+        # The program's own path is longer than the 520 characters it was once
+        # read into. Where a cut path would have put the install root, a
+        # planted release file and host-setup tool wait; neither may be used.
+        base = unique("long") + "".join("\\" + "d%02d" % level + "x" * 96 for level in range(5))
+        installation = self.install(folder_name=unique("real"), revision="18.2", base=base)
+        program = installation.program("menusetup.exe")
+        self.assertGreater(len(program), 560)
+        cut = program[:519]
+        for _ in range(5):
+            cut = cut.rstrip("\\")
+            cut = cut[:cut.rfind("\\") + 1].rstrip("\\")
+        decoy_mark = unique("decoy")
+        self.all_users.folder(decoy_mark)
+        os.makedirs(unix_path(cut + "\\commonfiles\\globalsettings"), exist_ok=True)
+        os.makedirs(unix_path(cut + "\\RUVO\\bin"), exist_ok=True)
+        with open(unix_path(cut + "\\commonfiles\\globalsettings\\relinfo.xml"), "w") as out:
+            out.write('startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"' % decoy_mark)
+        shutil.copy(os.path.join(BIN, "ruvo5parhosts.exe"), unix_path(cut + "\\RUVO\\bin"))
+        self.run_setup(installation)
+        self.assertFalse(os.path.exists(unix_path(cut + "\\RUVO\\bin\\ruvo5parhosts.report")),
+                         "menusetup ran a host-setup tool outside its installation")
+        self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, decoy_mark)))
+
+    def test_long_install_root_gives_a_whole_target_or_no_shortcut(self):
+        # The target is the install root and \RUVO\bin\ruvo5.exe (19 characters);
+        # a shortcut holds at most 259. Wine starts no program from such a
+        # long path, so the host-setup tool is not looked at here.
+        for target_length, expect_shortcut in ((259, True), (260, False)):
+            with self.subTest(target_length=target_length):
+                folder = unique("Velmora")
+                self.all_users.folder(folder)
+                base = unique("root")
+                fixed = len("C:\\%s\\Velmora\\v182\\RUVO\\bin\\ruvo5.exe" % base)
+                padding = target_length - fixed - 1
+                base += "\\" + "p" * (padding // 2) + "\\" + "q" * (padding - padding // 2 - 1)
+                installation = self.install(folder_name=folder, revision="18.2", base=base)
+                self.assertEqual(len(installation.suite + "\\bin\\ruvo5.exe"), target_length)
+                self.run_setup(installation)
+                link = self.all_users.link_unix(folder, "RUVO 18.2.lnk")
+                if expect_shortcut:
+                    self.assertEqual(read_with_lnkinfo(link)["target"],
+                                     installation.suite + "\\bin\\ruvo5.exe")
+                else:
+                    self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, folder)))
+
+    def test_deep_folder_name_is_refused_at_once(self):
+        mark = unique("deep")
+        self.all_users.folder(mark)
+        installation = self.install(folder_name=mark + "\\a" * 2500, revision="18.2")
+        self.run_setup(installation)
+        self.assert_host_setup_ran(installation)
+        self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, mark)))
+
+    def test_release_information_past_4_gib_is_searched_whole(self):
+        # A sparse file: over 4 GiB of NUL bytes, then the keys. A size taken
+        # in 32 bits would wrap around and miss them.
+        folder = unique("Velmora big")
+        self.all_users.folder(folder)
+        installation = self.install()
+        with open(installation.release_info, "wb") as out:
+            out.seek(4 * 1024 ** 3 + 4096)
+            out.write(('startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"'
+                       % folder).encode())
+        self.run_setup(installation)
+        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
+        self.assert_host_setup_ran(installation)
+
 
 if __name__ == "__main__":
     unittest.main()
