@@ -6,9 +6,10 @@ BUILD_DIR="$MENUTOOLS_ROOT/build/mingw-i686"
 
 # Cross compilers, Wine (32-bit), CMake, GoogleTest's sources, and the
 # independent readers the tests use: lnkinfo for shortcuts, icoutils and pefile
-# for the programs' resources.
+# for the programs' resources; wixl, msitools and nsis for the sample installers.
 REQUIRED_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 wine64 cmake googletest liblnk-utils icoutils python3-pefile python3)
+  wine wine32:i386 wine64 cmake googletest liblnk-utils icoutils python3-pefile python3
+  wixl msitools nsis)
 
 say() { printf '==> %s\n' "$*"; }
 fail() { printf 'error: %s\n' "$*" >&2; exit 1; }

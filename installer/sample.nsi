@@ -1,0 +1,97 @@
+; Sample NSIS installer that installs the suite's files in the documented
+; layout and runs menusetup and menucleanup as the suite's own installer has
+; to. Built by makensis (see CMakeLists.txt beside this file) with:
+;   REVISION  the release's revision, e.g. 18.2
+;   STAGE     a folder holding the installation's files in their layout
+;   OUTFILE   the installer to write
+; Silent: "setup.exe /S" installs, "uninstall.exe /S" removes. The uninstaller
+; copies itself to a temporary folder, starts that copy and returns at once.
+
+Unicode true
+ManifestSupportedOS all
+RequestExecutionLevel admin
+
+!define PRODUCT "Velmora RUVO Sample"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define MENU_PROGRAMS "commonfiles\setup\menu\win32"
+
+Name "${PRODUCT} ${REVISION}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+SetCompressor /SOLID lzma
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+; All-users context: $SMPROGRAMS and the rest are the machine's folders, as
+; menusetup's, which runs elevated like this installer.
+Function .onInit
+  SetShellVarContext all
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext all
+FunctionEnd
+
+Section "Install"
+  ; The programs find the install root four folders above their own.
+  SetOutPath "$INSTDIR\${MENU_PROGRAMS}"
+  File "${STAGE}/commonfiles/setup/menu/win32/menusetup.exe"
+  File "${STAGE}/commonfiles/setup/menu/win32/menucleanup.exe"
+  SetOutPath "$INSTDIR\commonfiles\globalsettings"
+  File "${STAGE}/commonfiles/globalsettings/relinfo.xml"
+  SetOutPath "$INSTDIR\RUVO\bin"
+  File "${STAGE}/RUVO/bin/ruvo5.exe"
+  File "${STAGE}/RUVO/bin/ruvo5parhosts.exe"
+  SetOutPath "$INSTDIR\RUVO\icons"
+  File "${STAGE}/RUVO/icons/ruvo_hi.ico"
+  SetOutPath "$INSTDIR"
+
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${REVISION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${REVISION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Velmora"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  ; Once every file is in place: menusetup reads relinfo.xml and runs the
+  ; host-setup tool. It always exits with 0; a program that cannot be started
+  ; sets the error flag.
+  ClearErrors
+  ExecWait '"$INSTDIR\${MENU_PROGRAMS}\menusetup.exe"'
+  IfErrors 0 +2
+    DetailPrint "menusetup.exe could not be started"
+SectionEnd
+
+Section "Uninstall"
+  ; Before any file goes: menucleanup finds the shortcut's name in relinfo.xml.
+  ; It runs elevated, as menusetup did, so that it works in the same
+  ; (all-users) Programs folder.
+  ExecWait '"$INSTDIR\${MENU_PROGRAMS}\menucleanup.exe"'
+
+  Delete "$INSTDIR\${MENU_PROGRAMS}\menusetup.exe"
+  Delete "$INSTDIR\${MENU_PROGRAMS}\menucleanup.exe"
+  Delete "$INSTDIR\commonfiles\globalsettings\relinfo.xml"
+  Delete "$INSTDIR\RUVO\bin\ruvo5.exe"
+  Delete "$INSTDIR\RUVO\bin\ruvo5parhosts.exe"
+  Delete "$INSTDIR\RUVO\icons\ruvo_hi.ico"
+  Delete "$INSTDIR\uninstall.exe"
+
+  ; Deepest first and never with /r: a folder that still holds something
+  ; (a file of the user's, another product's) stays, with what is in it.
+  RMDir "$INSTDIR\${MENU_PROGRAMS}"
+  RMDir "$INSTDIR\commonfiles\setup\menu"
+  RMDir "$INSTDIR\commonfiles\setup"
+  RMDir "$INSTDIR\commonfiles\globalsettings"
+  RMDir "$INSTDIR\commonfiles"
+  RMDir "$INSTDIR\RUVO\bin"
+  RMDir "$INSTDIR\RUVO\icons"
+  RMDir "$INSTDIR\RUVO"
+  RMDir "$INSTDIR"
+
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd

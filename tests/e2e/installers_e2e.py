@@ -1,0 +1,336 @@
+"""The sample installers under Wine, run silently as an administrator's
+installer runs: the MSI packages through msiexec (install, major upgrade,
+removal) and the NSIS setup with its uninstaller. What they leave is read back
+from the disk, with lnkinfo and through the shell link object, and from the
+registry. MENUTOOLS_INSTALLERS names the folder of the built installers.
+
+Every test starts from and leaves a prefix without the sample: it removes the
+sample through its own uninstaller first, then whatever is still left."""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, PREFIX, StartMenu, parse_pairs,
+                          programs_folder, read_with_lnkinfo, read_with_shell, tree, unix_path)
+
+INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
+# msiexec's logs, kept for the failure messages and after them.
+LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e")
+RUN_TIMEOUT = 120
+POLL_INTERVAL = 0.1
+UNINSTALLER_START_GRACE = 5
+
+# The samples' install folder and start-menu folder.
+PRODUCT = "Velmora RUVO Sample"
+CSIDL_PROGRAM_FILES = 38
+NSIS_UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+MSI_UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"
+
+# msiexec's results: success, a fatal error (here: a later release is
+# installed), and "only valid for products that are currently installed".
+ERROR_SUCCESS = 0
+ERROR_INSTALL_FAILURE = 1603
+ERROR_UNKNOWN_PRODUCT = 1605
+
+# What both samples install below the install root.
+LAYOUT = {
+    "commonfiles", "commonfiles/globalsettings", "commonfiles/globalsettings/relinfo.xml",
+    "commonfiles/setup", "commonfiles/setup/menu", "commonfiles/setup/menu/win32",
+    "commonfiles/setup/menu/win32/menusetup.exe", "commonfiles/setup/menu/win32/menucleanup.exe",
+    "RUVO", "RUVO/bin", "RUVO/bin/ruvo5.exe", "RUVO/bin/ruvo5parhosts.exe",
+    "RUVO/icons", "RUVO/icons/ruvo_hi.ico",
+}
+# Written by the host-setup stand-in beside itself; no installer knows it.
+HOST_SETUP_REPORT = "RUVO/bin/ruvo5parhosts.report"
+
+
+def relative_paths(*paths):
+    return {os.path.normpath(path) for path in paths}
+
+
+def run(command, **options):
+    return subprocess.run(command, stdin=subprocess.DEVNULL, timeout=RUN_TIMEOUT, **options)
+
+
+def windows_path(unix):
+    """The path of a file of the build folder as Wine's drive Z: shows it."""
+    return "Z:" + os.path.abspath(unix).replace("/", "\\")
+
+
+def msiexec(*arguments):
+    """Runs msiexec and returns its whole exit code. Through `wine` it arrives
+    cut to 8 bits (1603 as 67, 1605 as 69), so cmd reports it instead."""
+    result = run(["wine", "cmd", "/v:on", "/c", "msiexec"] + list(arguments)
+                 + ["&", "echo", "msiexec-exit-code=!ERRORLEVEL!"], capture_output=True)
+    match = re.search(rb"msiexec-exit-code=(\d+)", result.stdout)
+    if match is None:
+        raise AssertionError("no exit code from msiexec %s: %r %r"
+                             % (" ".join(arguments), result.stdout, result.stderr))
+    return int(match.group(1))
+
+
+def product_code(package):
+    output = run(["msiinfo", "export", package, "Property"], capture_output=True,
+                 check=True).stdout.decode()
+    return re.search(r"^ProductCode\t(\{[0-9A-F-]+\})", output, re.MULTILINE).group(1)
+
+
+def registry_value(key, name):
+    """A value as `reg query` prints it, or None when the key or value is missing."""
+    result = run(["wine", "reg", "query", key, "/v", name], capture_output=True)
+    if result.returncode != 0:
+        return None
+    match = re.search(r"^\s+%s\s+REG_\w+\s+(.*?)\s*$" % re.escape(name),
+                      result.stdout.decode(errors="replace"), re.MULTILINE)
+    return match.group(1) if match else None
+
+
+def prefix_processes(text):
+    """Process ids of the test prefix whose command line holds `text` (case
+    ignored). Wine shows a process's Windows command line as its Linux one."""
+    marker = ("WINEPREFIX=" + PREFIX).encode()
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as environ:
+                if marker not in environ.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % pid, "rb") as cmdline:
+                line = cmdline.read().replace(b"\0", b" ").decode(errors="replace")
+        except OSError:
+            continue
+        if text.lower() in line.lower():
+            found.append(int(pid))
+    return found
+
+
+class SampleInstallerTest:
+    """What both samples must do; the subclasses run their installer."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
+        cls.own = StartMenu(CSIDL_PROGRAMS)
+        cls.all_users.folder(PRODUCT)
+        cls.own.folder(PRODUCT)
+        cls.root = programs_folder(CSIDL_PROGRAM_FILES) + "\\" + PRODUCT
+        cls.root_unix = unix_path(cls.root)
+        cls.suite_folder = os.path.join(cls.all_users.unix, PRODUCT)
+        cls.fluid_dynamics = os.path.join(cls.suite_folder, "Fluid Dynamics")
+
+    def setUp(self):
+        os.makedirs(LOG_DIR, exist_ok=True)
+        # An interrupted earlier run may have left the sample installed.
+        self.remove_sample()
+        self.addCleanup(self.remove_sample)
+
+    def remove_sample(self):
+        """Uninstalls through the sample's own uninstaller, then removes what is
+        left, so that a failed test leaves a clean prefix all the same."""
+        self.uninstall_quietly()
+        self.all_users.clean()
+        self.own.clean()
+        shutil.rmtree(self.root_unix, ignore_errors=True)
+
+    def host_setup_report(self):
+        path = os.path.join(self.root_unix, HOST_SETUP_REPORT)
+        if not os.path.exists(path):
+            return None
+        with open(path, encoding="utf-8") as report:
+            return parse_pairs(report.read())
+
+    def assert_installed(self, revision, extra_files=()):
+        """The installation and the one shortcut of `revision`; takes the host-setup
+        report away, so that the next run of menusetup writes a new one."""
+        self.assertEqual(tree(self.root_unix),
+                         relative_paths(*LAYOUT, HOST_SETUP_REPORT, *extra_files))
+        name = "RUVO %s.lnk" % revision
+        self.assertEqual(tree(self.suite_folder),
+                         relative_paths("Fluid Dynamics", "Fluid Dynamics/" + name))
+        self.assertFalse(os.path.exists(os.path.join(self.own.unix, PRODUCT)),
+                         "a start-menu folder in the user's own Programs folder")
+        expected = {
+            "target": self.root + "\\RUVO\\bin\\ruvo5.exe",
+            "arguments": "",
+            "working_directory": "%USERPROFILE%",
+            "description": "Start VELMORA RUVO %s Launcher" % revision,
+            "icon_path": self.root + "\\RUVO\\icons\\ruvo_hi.ico",
+            "icon_index": "0",
+            "show_command": "1",
+        }
+        self.assertEqual(read_with_lnkinfo(self.all_users.link_unix(PRODUCT, name)), expected)
+        self.assertEqual(read_with_shell(self.all_users.link(PRODUCT, name)), expected)
+
+        report = self.host_setup_report()
+        self.assertIsNotNone(report, "the host-setup tool did not run, or was not waited for")
+        self.assertEqual(report["command_line"],
+                         '"%s\\RUVO\\bin\\ruvo5parhosts.exe" -install-setup' % self.root)
+        self.assertEqual((report["uses_show_window"], report["show_window"]), ("1", "0"),
+                         "the host-setup tool was not hidden")
+        self.assertEqual(report["parent_alive_at_end"], "1", "menusetup did not wait for it")
+        os.remove(os.path.join(self.root_unix, HOST_SETUP_REPORT))
+
+    def assert_removed(self):
+        self.assertFalse(os.path.exists(self.suite_folder), tree(self.all_users.unix))
+        self.assertFalse(os.path.exists(os.path.join(self.own.unix, PRODUCT)))
+        self.assertFalse(os.path.exists(self.root_unix),
+                         tree(self.root_unix) if os.path.isdir(self.root_unix) else None)
+
+    def assert_users_file_survives_removal(self):
+        """Installs, adds a file of the user's to Fluid Dynamics, removes."""
+        self.install()
+        users_file = os.path.join(self.fluid_dynamics, "my notes.txt")
+        with open(users_file, "w") as out:
+            out.write("mine")
+        # The host-setup report stays: a file the installer does not know
+        # keeps its folders in the install folder as well.
+        self.uninstall()
+        self.assertEqual(tree(self.suite_folder),
+                         relative_paths("Fluid Dynamics", "Fluid Dynamics/my notes.txt"))
+        with open(users_file) as kept:
+            self.assertEqual(kept.read(), "mine")
+        self.assertEqual(tree(self.root_unix), relative_paths("RUVO", "RUVO/bin", HOST_SETUP_REPORT))
+
+
+class MsiSampleTest(SampleInstallerTest, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.packages = {revision: os.path.join(INSTALLERS, "sample-%s.msi" % revision)
+                        for revision in ("18.2", "18.3")}
+        cls.product_codes = {revision: product_code(package)
+                             for revision, package in cls.packages.items()}
+
+    def msiexec(self, action, revision, expected=ERROR_SUCCESS):
+        self.runs = getattr(self, "runs", 0) + 1
+        log = os.path.join(LOG_DIR, "%s-%d-%s%s.log"
+                           % (self._testMethodName, self.runs, action[1:], revision))
+        code = msiexec(action, windows_path(self.packages[revision]), "/qn", "/l*v",
+                       windows_path(log))
+        self.assertEqual(code, expected, "msiexec %s sample-%s.msi; its log: %s"
+                         % (action, revision, log))
+
+    def install(self, revision="18.2"):
+        self.msiexec("/i", revision)
+
+    def uninstall(self, revision="18.2"):
+        self.msiexec("/x", revision)
+
+    def uninstall_quietly(self):
+        # By product code: Wine's msiexec runs the removal of a package that is
+        # not installed instead of answering 1605.
+        for code in self.product_codes.values():
+            self.assertIn(msiexec("/x", code, "/qn"), (ERROR_SUCCESS, ERROR_UNKNOWN_PRODUCT))
+
+    def registered(self, revision):
+        key = MSI_UNINSTALL_KEY % self.product_codes[revision]
+        return registry_value(key, "DisplayName") is not None
+
+    def test_install_gives_the_shortcut_and_runs_the_host_setup_tool(self):
+        self.install("18.2")
+        self.assert_installed("18.2")
+        self.assertTrue(self.registered("18.2"))
+
+    def test_removal_leaves_no_shortcut_and_no_folder(self):
+        self.install("18.2")
+        self.assert_installed("18.2")
+        self.uninstall("18.2")
+        self.assert_removed()
+        self.assertFalse(self.registered("18.2"))
+
+    def test_major_upgrade_leaves_only_the_new_shortcut(self):
+        self.install("18.2")
+        self.assert_installed("18.2")
+        self.install("18.3")
+        # The old menucleanup ran while the old relinfo.xml was in place: no
+        # RUVO 18.2.lnk, and no folder but the one that holds the new shortcut.
+        self.assert_installed("18.3")
+        self.assertFalse(self.registered("18.2"))
+        self.assertTrue(self.registered("18.3"))
+
+        # The earlier release is refused now and changes nothing; the whole
+        # exit code tells this failure from others.
+        self.msiexec("/i", "18.2", expected=ERROR_INSTALL_FAILURE)
+        self.assertEqual(tree(self.suite_folder),
+                         relative_paths("Fluid Dynamics", "Fluid Dynamics/RUVO 18.3.lnk"))
+        self.assertIsNone(self.host_setup_report(), "the refused release ran menusetup")
+
+        self.uninstall("18.3")
+        self.assert_removed()
+        self.assertFalse(self.registered("18.3"))
+
+    def test_users_file_in_fluid_dynamics_survives_removal(self):
+        self.assert_users_file_survives_removal()
+
+
+class NsisSampleTest(SampleInstallerTest, unittest.TestCase):
+    SETUP = os.path.join(INSTALLERS, "sample-18.2-setup.exe")
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.uninstaller = cls.root + "\\uninstall.exe"
+        temp = run(["wine", "cmd", "/c", "echo", "%TEMP%"], capture_output=True, check=True)
+        cls.temp_unix = unix_path(temp.stdout.decode().strip())
+
+    def setUp(self):
+        # The uninstaller leaves its copy behind in a folder of its own.
+        copies_before = set(glob.glob(os.path.join(self.temp_unix, "~nsu*.tmp")))
+        self.addCleanup(self.remove_new_uninstaller_copies, copies_before)
+        super().setUp()
+
+    def remove_new_uninstaller_copies(self, copies_before):
+        for folder in set(glob.glob(os.path.join(self.temp_unix, "~nsu*.tmp"))) - copies_before:
+            shutil.rmtree(folder, ignore_errors=True)
+
+    def install(self):
+        result = run(["wine", self.SETUP, "/S"], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+
+    def uninstall(self):
+        """Runs the uninstaller and waits for the copy of itself that it starts
+        in a temporary folder, and for what that runs, to end. The copy gets
+        the install folder on its command line (_?=...), menucleanup lies in it."""
+        uninstaller_unix = unix_path(self.uninstaller)
+        result = run(["wine", self.uninstaller, "/S"], stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 0)
+        started = time.monotonic()
+        seen = False
+        while True:
+            running = prefix_processes(self.root)
+            seen = seen or bool(running)
+            # Done once the copy has been seen to end, or has done its work
+            # before the first look; a copy that never shows gets a grace.
+            if not running and (seen or not os.path.exists(uninstaller_unix)
+                                or time.monotonic() - started > UNINSTALLER_START_GRACE):
+                return
+            if time.monotonic() - started > RUN_TIMEOUT:
+                self.fail("the uninstaller still runs after %d s" % RUN_TIMEOUT)
+            time.sleep(POLL_INTERVAL)
+
+    def uninstall_quietly(self):
+        if os.path.exists(unix_path(self.uninstaller)):
+            self.uninstall()
+        run(["wine", "reg", "delete", NSIS_UNINSTALL_KEY, "/f"], capture_output=True)
+
+    def test_silent_install_and_uninstall(self):
+        self.install()
+        self.assert_installed("18.2", extra_files=("uninstall.exe",))
+        self.assertEqual(registry_value(NSIS_UNINSTALL_KEY, "UninstallString"),
+                         '"%s"' % self.uninstaller)
+        self.uninstall()
+        self.assert_removed()
+        self.assertIsNone(registry_value(NSIS_UNINSTALL_KEY, "UninstallString"))
+
+    def test_users_file_in_fluid_dynamics_survives_uninstall(self):
+        self.assert_users_file_survives_removal()
+
+
+if __name__ == "__main__":
+    unittest.main()
