@@ -10,6 +10,9 @@
 namespace {
 
 constexpr wchar_t kSeparator = L'\\';
+// The shell's item paths hold at most MAX_PATH characters, the terminator
+// included: a saved or removed item with a longer path is not announced.
+constexpr DWORD kPathCapacity = MAX_PATH;
 
 // Only the last notification of an announcement flushes: it waits until the
 // shell has delivered it and every one queued before it.
@@ -18,137 +21,85 @@ void Notify(LONG event, const wchar_t* path, bool last) {
   SHChangeNotify(event, flags, path, /*dwItem2=*/nullptr);
 }
 
-// Returns a new wide string holding `path` as the file system resolves it,
-// without a trailing backslash (a drive root keeps its own), or null when it
-// cannot be resolved. The caller releases it with FreeAndClear.
-wchar_t* CopyAnnouncedPath(const wchar_t* path) {
-  wchar_t* resolved = CopyFullPath(path);
-  if (resolved != nullptr) {
-    PathRemoveBackslashW(resolved);
+// Copies `path` as the file system resolves it, without a trailing backslash
+// (a drive root keeps its own), into `resolved` (kPathCapacity characters).
+// Returns false when it cannot be resolved or does not fit.
+bool Resolve(const wchar_t* path, wchar_t* resolved) {
+  const DWORD length = GetFullPathNameW(path, kPathCapacity, resolved, /*lpFilePart=*/nullptr);
+  if (length == 0 || length >= kPathCapacity) {
+    return false;
   }
-  return resolved;
+  PathRemoveBackslashW(resolved);
+  return true;
 }
 
-// Returns a new wide string holding the folder that holds the resolved path
-// `path`, without a trailing backslash, or null when it has none. The caller
-// releases it with FreeAndClear.
-wchar_t* CopyParentFolder(const wchar_t* path) {
-  wchar_t* parent = JoinStrings(1, path);
-  if (!CutLastComponent(parent)) {
-    FreeAndClear(&parent);
-    return nullptr;
-  }
-  PathRemoveBackslashW(parent);
-  return parent;
-}
-
-// SHCNE_UPDATEDIR for the folder that holds `path`, flushed: the last
-// notification of every announcement.
-void NotifyParentUpdated(const wchar_t* path) {
-  wchar_t* parent = CopyParentFolder(path);
-  if (parent != nullptr) {
-    Notify(SHCNE_UPDATEDIR, parent, /*last=*/true);
-  }
-  FreeAndClear(&parent);
-}
-
-// SHCNE_MKDIR for each level of `folder` from the one `outermostLength`
-// characters long down to `folder` itself that exists, outermost first. The
-// levels that exist form an unbroken run from the outermost one: a level whose
-// creation failed leaves every level below it missing.
-void NotifyFoldersMade(wchar_t* folder, size_t outermostLength) {
-  size_t end = outermostLength;
-  for (;;) {
-    const wchar_t kept = folder[end];
-    folder[end] = L'\0';
-    const BOOL exists = PathExists(folder);
-    if (exists) {
-      Notify(SHCNE_MKDIR, folder, /*last=*/false);
-    }
-    folder[end] = kept;
-    if (!exists || kept == L'\0') {
-      return;
-    }
-    const wchar_t* next = wcschr(folder + end + 1, kSeparator);
-    end = next != nullptr ? static_cast<size_t>(next - folder) : wcslen(folder);
+// `event` for `path`, then SHCNE_UPDATEDIR for its folder.
+void AnnounceRemoval(LONG event, const wchar_t* path) {
+  wchar_t resolved[kPathCapacity];
+  if (Resolve(path, resolved)) {
+    Notify(event, resolved, /*last=*/false);
+    PathRemoveFileSpecW(resolved);
+    Notify(SHCNE_UPDATEDIR, resolved, /*last=*/true);
   }
 }
 
 }  // namespace
 
-wchar_t* CopyOutermostMissingFolder(const wchar_t* path) {
-  wchar_t* level = CopyAnnouncedPath(path);
-  wchar_t* outermost = nullptr;
-  if (level == nullptr) {
+wchar_t* CreateFolderTreeAnnounced(const wchar_t* path) {
+  // Every level is a prefix of the resolved path that ends before a
+  // separator or at its end. A level that this call creates did not exist.
+  wchar_t* folder = CopyFullPath(path);
+  wchar_t* end = folder;
+  size_t outermostLength = 0;
+  if (folder == nullptr) {
     return nullptr;
   }
-  // Climb while the level is missing; each cut only shortens the text, and a
-  // cut that changes nothing ends the climb at the root.
-  while (!PathExists(level)) {
-    FreeAndClear(&outermost);
-    outermost = JoinStrings(1, level);
-    const size_t length = wcslen(level);
-    if (!CutLastComponent(level)) {
-      break;
+  PathRemoveBackslashW(folder);
+  while (end != nullptr) {
+    end = wcschr(end + 1, kSeparator);
+    if (end != nullptr) {
+      *end = L'\0';
     }
-    PathRemoveBackslashW(level);
-    if (wcslen(level) >= length) {
-      break;
+    if (CreateDirectoryW(folder, /*lpSecurityAttributes=*/nullptr)) {
+      Notify(SHCNE_MKDIR, folder, /*last=*/false);
+      if (outermostLength == 0) {
+        outermostLength = wcslen(folder);
+      }
+    }
+    if (end != nullptr) {
+      *end = kSeparator;
     }
   }
-  FreeAndClear(&level);
-  return outermost;
+  if (outermostLength == 0) {
+    FreeAndClear(&folder);
+  } else {
+    folder[outermostLength] = L'\0';
+  }
+  return folder;
 }
 
 void AnnounceShortcutSaved(const wchar_t* linkPath, const wchar_t* firstNewFolder,
                            BOOL existedBefore, BOOL saved) {
-  wchar_t* link = CopyAnnouncedPath(linkPath);
-  wchar_t* folder = link != nullptr ? CopyParentFolder(link) : nullptr;
-  size_t outermostLength = 0;
-  bool madeFolder = false;
-
-  if (folder == nullptr) {
-    goto Cleanup;
-  }
-  // The outermost new level is the folder itself or one of its parents: a
-  // prefix that ends where a component ends.
-  if (firstNewFolder != nullptr) {
-    outermostLength = wcslen(firstNewFolder);
-    madeFolder = wcsncmp(folder, firstNewFolder, outermostLength) == 0 &&
-                 (folder[outermostLength] == L'\0' || folder[outermostLength] == kSeparator) &&
-                 PathExists(firstNewFolder);
-  }
-  if (!saved && !madeFolder) {
-    goto Cleanup;
-  }
-
-  if (madeFolder) {
-    NotifyFoldersMade(folder, outermostLength);
+  wchar_t link[kPathCapacity];
+  wchar_t folder[kPathCapacity];
+  if ((!saved && firstNewFolder == nullptr) || !Resolve(linkPath, link)) {
+    return;
   }
   if (saved) {
     Notify(existedBefore ? SHCNE_UPDATEITEM : SHCNE_CREATE, link, /*last=*/false);
   }
-  NotifyParentUpdated(madeFolder ? firstNewFolder : link);
-
-Cleanup:
-  FreeAndClear(&folder);
-  FreeAndClear(&link);
+  // The folder that holds the outermost change.
+  if (!Resolve(firstNewFolder != nullptr ? firstNewFolder : link, folder)) {
+    return;
+  }
+  PathRemoveFileSpecW(folder);
+  Notify(SHCNE_UPDATEDIR, folder, /*last=*/true);
 }
 
 void AnnounceFileDeleted(const wchar_t* path) {
-  wchar_t* file = CopyAnnouncedPath(path);
-  if (file != nullptr) {
-    Notify(SHCNE_DELETE, file, /*last=*/false);
-    NotifyParentUpdated(file);
-  }
-  FreeAndClear(&file);
+  AnnounceRemoval(SHCNE_DELETE, path);
 }
 
 void AnnounceFolderRemoved(const wchar_t* path) {
-  wchar_t* folder = CopyAnnouncedPath(path);
-  if (folder != nullptr) {
-    Notify(SHCNE_RMDIR, folder, /*last=*/false);
-    NotifyParentUpdated(folder);
-  }
-  FreeAndClear(&folder);
+  AnnounceRemoval(SHCNE_RMDIR, path);
 }

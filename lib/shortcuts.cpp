@@ -313,10 +313,9 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   directory = JoinStrings(1, linkPath);
   CutLastComponent(directory);
   PathRemoveBackslashW(directory);
-  // What exists before the save tells the shell what the save made.
-  firstNewFolder = CopyOutermostMissingFolder(directory);
+  // Whether the file was there tells the shell what the save made of it.
   existedBefore = PathExists(linkPath);
-  CreateDirectoryTree(directory);
+  firstNewFolder = CreateFolderTreeAnnounced(directory);
 
   savePath = SysAllocString(linkPath);
   result = file->Save(savePath, /*fRemember=*/TRUE);

@@ -45,7 +45,7 @@ DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity);
 // object, of setting its target, of asking it for IPersistFile, or of saving
 // the file. In the first three cases and before saving, nothing is created.
 // Tells the shell of each folder it made and of the saved shortcut (see
-// AnnounceShortcutSaved in shell_notify.h).
+// shell_notify.h).
 HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand);

@@ -179,16 +179,22 @@ TEST_F(WatchedStartMenu, SavingAnnouncesEachNewFolderOutermostFirstThenTheShortc
   EXPECT_EQ(watcher_.Take(),
             (Changes{{SHCNE_UPDATEITEM, link_}, {SHCNE_UPDATEDIR, fluidDynamics_}}));
 
-  // Only the innermost folder missing: only that one is new.
+  // Only the innermost folder missing: only that one is new. The path as
+  // the programs build it, with two backslashes before the file name, is
+  // announced as the file system reads it: the shell takes no other.
   ASSERT_TRUE(DeleteFileW(link_.c_str()));
   ASSERT_TRUE(RemoveDirectoryW(fluidDynamics_.c_str()));
-  CreateShortcut();
+  const std::wstring doubled = fluidDynamics_ + L"\\\\RUVO 18.2.lnk";
+  EXPECT_EQ(WriteShortcut(doubled.c_str(), L"C:\\Velmora\\RUVO\\bin\\ruvo5.exe", L"", L"",
+                          L"", L"", 0, SW_SHOWNORMAL),
+            S_OK);
   EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_MKDIR, fluidDynamics_},
                                       {SHCNE_CREATE, link_},
                                       {SHCNE_UPDATEDIR, suite_}}));
 }
 
-TEST_F(WatchedStartMenu, RefusedOrFailedSavesAnnounceNothing) {
+TEST_F(WatchedStartMenu, RefusedSavesAnnounceNothingAndFailedOnesOnlyTheirFolders) {
+  const wchar_t* target = L"C:\\Velmora\\RUVO\\bin\\ruvo5.exe";
   // A name that would climb out of its folder is refused before anything.
   CreateShortcut(L"..\\RUVO");
   // A target the shell link cannot hold whole creates nothing.
@@ -197,12 +203,22 @@ TEST_F(WatchedStartMenu, RefusedOrFailedSavesAnnounceNothing) {
   EXPECT_FALSE(FolderExists(suite_));
   EXPECT_EQ(watcher_.Take(), Changes{});
 
-  // The folders exist and a folder stands where the file would go: the save
-  // fails and nothing changed.
-  ASSERT_TRUE(CreateDirectoryTree(link_.c_str()) == 0 && FolderExists(link_));
+  // A file name the file system refuses (a wildcard) in new folders: the
+  // folders were made, the file not.
+  const std::wstring refused = fluidDynamics_ + L"\\RUVO*.lnk";
+  EXPECT_FALSE(SUCCEEDED(
+      WriteShortcut(refused.c_str(), target, L"", L"", L"", L"", 0, SW_SHOWNORMAL)));
+  ASSERT_TRUE(FolderExists(fluidDynamics_));
+  EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_MKDIR, suite_},
+                                      {SHCNE_MKDIR, fluidDynamics_},
+                                      {SHCNE_UPDATEDIR, programs_}}));
+
+  // A folder stands where the file would go: the save fails and nothing
+  // changed.
+  ASSERT_TRUE(CreateDirectoryW(link_.c_str(), nullptr));
   watcher_.Take();
-  EXPECT_FALSE(SUCCEEDED(WriteShortcut(link_.c_str(), L"C:\\Velmora\\RUVO\\bin\\ruvo5.exe", L"",
-                                       L"", L"", L"", 0, SW_SHOWNORMAL)));
+  EXPECT_FALSE(SUCCEEDED(
+      WriteShortcut(link_.c_str(), target, L"", L"", L"", L"", 0, SW_SHOWNORMAL)));
   EXPECT_EQ(watcher_.Take(), Changes{});
 }
 
@@ -244,24 +260,6 @@ TEST_F(WatchedStartMenu, RemovingAnnouncesOnlyFoldersThatWent) {
   RemoveProgramsFolder(name_.c_str());
   ASSERT_FALSE(FolderExists(suite_));
   EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_RMDIR, suite_}, {SHCNE_UPDATEDIR, programs_}}));
-}
-
-TEST(CopyOutermostMissingFolder, GivesTheFirstLevelACreationWouldMake) {
-  ScratchFolder scratch(L"missing");
-  wchar_t* missing = CopyOutermostMissingFolder(scratch.path().c_str());
-  EXPECT_EQ(missing, nullptr);
-  FreeAndClear(&missing);
-  // Repeated backslashes and a trailing one are read as the file system reads
-  // them.
-  missing = CopyOutermostMissingFolder((scratch.path() + L"\\\\a\\b\\\\c\\").c_str());
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(std::wstring(missing), scratch / L"a");
-  FreeAndClear(&missing);
-  ASSERT_EQ(CreateDirectoryTree((scratch / L"a\\b").c_str()), 0);
-  missing = CopyOutermostMissingFolder((scratch / L"a\\b\\c").c_str());
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(std::wstring(missing), scratch / L"a\\b\\c");
-  FreeAndClear(&missing);
 }
 
 }  // namespace

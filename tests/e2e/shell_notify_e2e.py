@@ -68,14 +68,6 @@ class ShellNotifyTest(unittest.TestCase):
         # Nothing left to remove: nothing to announce.
         self.assertEqual(self.announcements("menucleanup.exe"), [])
 
-    def test_a_folder_that_stays_is_not_announced(self):
-        self.installation.run("menusetup.exe")
-        with open(os.path.join(self.fluid_dynamics, "notes.txt"), "w") as out:
-            out.write("mine")
-        self.assertEqual(self.announcements("menucleanup.exe"),
-                         [queued(SHCNE_DELETE), flushed(SHCNE_UPDATEDIR)])
-        self.assertEqual(os.listdir(self.fluid_dynamics), ["notes.txt"])
-
 
 if __name__ == "__main__":
     unittest.main()
