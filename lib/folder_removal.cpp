@@ -9,6 +9,7 @@
 
 #include "install_layout.h"
 #include "release.h"
+#include "shell_notify.h"
 #include "shortcuts.h"
 
 namespace {
@@ -129,8 +130,11 @@ Cleanup:
   FreeAndClear(&shellPath);
   if (empty) {
     // Refuses a folder with any entry left, hidden items and sub-folders
-    // included; that refusal is not reported.
-    _wrmdir(path);
+    // included; that refusal is not reported, and the shell hears only of a
+    // folder that went.
+    if (_wrmdir(path) == 0) {
+      AnnounceFolderRemoved(path);
+    }
   }
   return result;
 }

@@ -15,6 +15,7 @@
 // (whatever came of it); ERROR_FILE_EXISTS (80) when the enumeration yields an
 // item or fails to answer; E_FAIL when the path does not exist (COM is not
 // touched then); otherwise the failure code of the shell step that failed.
+// Tells the shell of the removal only when the folder went.
 HRESULT RemoveFolderIfEmpty(const wchar_t* path);
 
 // Removes <Programs folder>\<folderName> when it is empty. `folderName` is a

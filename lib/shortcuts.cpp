@@ -9,6 +9,7 @@
 
 #include "install_layout.h"
 #include "release.h"
+#include "shell_notify.h"
 
 namespace {
 
@@ -257,10 +258,12 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand) {
   wchar_t* directory = nullptr;
+  wchar_t* firstNewFolder = nullptr;
   wchar_t* storedTarget = nullptr;
   IShellLinkW* link = nullptr;
   IPersistFile* file = nullptr;
   BSTR savePath = nullptr;
+  BOOL existedBefore = FALSE;
   HRESULT result = S_OK;
 
   // COM stays initialised on this thread: callers may go on using the shell.
@@ -310,19 +313,23 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   directory = JoinStrings(1, linkPath);
   CutLastComponent(directory);
   PathRemoveBackslashW(directory);
-  CreateDirectoryTree(directory);
+  // Whether the file was there tells the shell what the save made of it.
+  existedBefore = PathExists(linkPath);
+  firstNewFolder = CreateFolderTreeAnnounced(directory);
 
   savePath = SysAllocString(linkPath);
   result = file->Save(savePath, /*fRemember=*/TRUE);
   if (SUCCEEDED(result)) {
     result = S_OK;
   }
+  AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, SUCCEEDED(result));
 
 Cleanup:
   SysFreeString(savePath);
   ReleaseAndClear(&file);
   ReleaseAndClear(&link);
   FreeAndClear(&storedTarget);
+  FreeAndClear(&firstNewFolder);
   FreeAndClear(&directory);
   return result;
 }
@@ -330,9 +337,13 @@ Cleanup:
 HRESULT DeleteShortcutFile(const wchar_t* linkPath) {
   wchar_t* quoted = JoinStrings(3, L"\"", linkPath, L"\"");
   // The quoted form has always been tried as well; both calls always run.
-  const int deleted = (DeleteFileW(linkPath) ? 1 : 0) + (DeleteFileW(quoted) ? 1 : 0);
+  const BOOL deletedPlain = DeleteFileW(linkPath);
+  const BOOL deletedQuoted = DeleteFileW(quoted);
+  if (deletedPlain) {
+    AnnounceFileDeleted(linkPath);
+  }
   FreeAndClear(&quoted);
-  return deleted != 0 ? S_OK : E_FAIL;
+  return deletedPlain || deletedQuoted ? S_OK : E_FAIL;
 }
 
 int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile,

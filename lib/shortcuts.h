@@ -44,12 +44,16 @@ DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity);
 // empty or cut short); otherwise the failure code of creating the shell link
 // object, of setting its target, of asking it for IPersistFile, or of saving
 // the file. In the first three cases and before saving, nothing is created.
+// Tells the shell of each folder it made and of the saved shortcut (see
+// shell_notify.h).
 HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand);
 
 // Deletes `linkPath`, then the same path enclosed in double quotes. Returns 0
-// when either deletion succeeded, E_FAIL when both failed.
+// when either deletion succeeded, E_FAIL when both failed. Tells the shell of
+// the deletion of `linkPath` when that happened (the quoted form names no file
+// that the shell could show).
 HRESULT DeleteShortcutFile(const wchar_t* linkPath);
 
 // Saves a shortcut at the link path below the Programs folder whose target is
