@@ -70,8 +70,8 @@ size_t Render(wchar_t* out, const char* format, va_list arguments) {
       ++c;
     }
     if (*c == 's') {
-      for (const wchar_t* text = va_arg(arguments, const wchar_t*); text != nullptr && *text != L'\0';
-           ++text) {
+      for (const wchar_t* text = va_arg(arguments, const wchar_t*);
+           text != nullptr && *text != L'\0'; ++text) {
         at = Put(out, at, *text);
       }
     } else if (*c == 'S') {
@@ -133,8 +133,9 @@ void WriteLine(const wchar_t* error, const char* format, va_list arguments) {
   if (g_logFile == nullptr) {
     goto Cleanup;
   }
-  size = WideCharToMultiByte(CP_UTF8, /*dwFlags=*/0, line, /*cchWideChar=*/-1, /*lpMultiByteStr=*/nullptr,
-                             /*cbMultiByte=*/0, /*lpDefaultChar=*/nullptr, /*lpUsedDefaultChar=*/nullptr);
+  size = WideCharToMultiByte(
+      CP_UTF8, /*dwFlags=*/0, line, /*cchWideChar=*/-1, /*lpMultiByteStr=*/nullptr,
+      /*cbMultiByte=*/0, /*lpDefaultChar=*/nullptr, /*lpUsedDefaultChar=*/nullptr);
   if (size <= 1) {
     goto Cleanup;
   }
@@ -211,8 +212,9 @@ wchar_t* DescribeError(DWORD code) {
   size_t length = 0;
   // The system's table holds a Win32 error under its own number, also when it
   // comes wrapped in an HRESULT.
-  const DWORD lookup =
-      (code > kLargestWin32Error && HRESULT_FACILITY(code) == FACILITY_WIN32) ? HRESULT_CODE(code) : code;
+  const DWORD lookup = (code > kLargestWin32Error && HRESULT_FACILITY(code) == FACILITY_WIN32)
+                           ? HRESULT_CODE(code)
+                           : code;
 
   if (FormatMessageW(kSystemTextFlags, /*lpSource=*/nullptr, lookup, /*dwLanguageId=*/0,
                      reinterpret_cast<wchar_t*>(&systemText), /*nSize=*/0,

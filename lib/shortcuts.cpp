@@ -316,9 +316,10 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   // Nothing is created for a shortcut that could not be saved whole.
   result = CheckTarget(target);
   if (FAILED(result)) {
-    LogFailure(result, result == E_INVALIDARG
-                           ? "Shortcut %s not written: its target \"%s\" is empty"
-                           : "Shortcut %s not written: its target %s is MAX_PATH characters or longer",
+    LogFailure(result,
+               result == E_INVALIDARG
+                   ? "Shortcut %s not written: its target \"%s\" is empty"
+                   : "Shortcut %s not written: its target %s is MAX_PATH characters or longer",
                linkPath, target);
     goto Cleanup;
   }
