@@ -82,17 +82,4 @@ TEST(LogLine, AppendsUtf8LinesWithTheirArguments) {
   EXPECT_EQ(messages[2], "Folder C:\\x kept: " + DescribedError(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(DescribeError, NamesTheNumberAndTheSystemsTextWithoutLineBreaks) {
-  const std::string notFound = DescribedError(ERROR_FILE_NOT_FOUND);
-  ASSERT_EQ(notFound.rfind("error 2: ", 0), 0u) << notFound;
-  const std::string text = notFound.substr(9);
-  EXPECT_FALSE(text.empty());
-  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << notFound;
-  EXPECT_NE(text, "no text from the system");
-  // An HRESULT made from a Win32 error has that error's text.
-  EXPECT_EQ(DescribedError(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))),
-            "error 0x80070002: " + text);
-  EXPECT_EQ(DescribedError(0xDEADBEEF), "error 0xDEADBEEF: no text from the system");
-}
-
 }  // namespace
