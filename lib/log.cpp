@@ -16,6 +16,7 @@ constexpr size_t kLogSwitchLength = sizeof(kLogSwitch) / sizeof(kLogSwitch[0]) -
 // appending only, each line lands whole at the end whoever else writes.
 constexpr DWORD kLogShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr wchar_t kLineEnd[] = L"\r\n";
+constexpr wchar_t kFirstPrintable = L' ';
 constexpr wchar_t kErrorSeparator[] = L": ";
 constexpr wchar_t kNoSystemText[] = L"no text from the system";
 constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
@@ -32,6 +33,10 @@ HANDLE g_logFile;
 
 // Stores `c` at `at` of `out` when there is an output; returns the next place.
 size_t Put(wchar_t* out, size_t at, wchar_t c) {
+  // A value read from a file may hold line breaks; a line stays one line.
+  if (c < kFirstPrintable) {
+    c = L' ';
+  }
   if (out != nullptr) {
     out[at] = c;
   }

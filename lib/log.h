@@ -13,6 +13,8 @@
 //       leading zeros to that many digits;
 //   %x  for the next argument, a DWORD, as eight hexadecimal digits;
 //   %%  for a percent sign.
+// Control characters, line breaks included, are written as blanks, so that a
+// value read from a file cannot break a line in two.
 #pragma once
 
 #include <windows.h>

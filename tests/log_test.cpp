@@ -70,15 +70,17 @@ TEST(LogLine, AppendsUtf8LinesWithTheirArguments) {
   WriteBytes(path, "2000-01-01 00:00:00.000 earlier\r\n");
   const std::wstring commandLine = L"menucleanup.exe /log=\"" + path + L"\"";
   ASSERT_TRUE(StartLog(commandLine.c_str()));
-  LogLine("%s|%S|%u|%4u|%x|100%%|%s", L"Str\u00f6mung \u6d41\u4f53", "key", DWORD{4000000000u},
-          DWORD{7}, DWORD{0xBEEF}, static_cast<const wchar_t*>(nullptr));
+  LogLine("%s|%S|%u|%4u|%x|100%%|%s|%s", L"Str\u00f6mung \u6d41\u4f53", "key",
+          DWORD{4000000000u}, DWORD{7}, DWORD{0xBEEF}, static_cast<const wchar_t*>(nullptr),
+          L"one\r\ntwo\tthree");
   LogFailure(ERROR_FILE_NOT_FOUND, "Folder %s kept", L"C:\\x");
   EndLog();
 
   const std::vector<std::string> messages = LogMessages(path);
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0], "earlier");
-  EXPECT_EQ(messages[1], "Str\xc3\xb6mung \xe6\xb5\x81\xe4\xbd\x93|key|4000000000|0007|0000BEEF|100%|");
+  EXPECT_EQ(messages[1],
+            "Str\xc3\xb6mung \xe6\xb5\x81\xe4\xbd\x93|key|4000000000|0007|0000BEEF|100%||one  two three");
   EXPECT_EQ(messages[2], "Folder C:\\x kept: " + DescribedError(ERROR_FILE_NOT_FOUND));
 }
 
