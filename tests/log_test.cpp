@@ -80,7 +80,8 @@ TEST(LogLine, AppendsUtf8LinesWithTheirArguments) {
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0], "earlier");
   EXPECT_EQ(messages[1],
-            "Str\xc3\xb6mung \xe6\xb5\x81\xe4\xbd\x93|key|4000000000|0007|0000BEEF|100%||one  two three");
+            "Str\xc3\xb6mung \xe6\xb5\x81\xe4\xbd\x93|key|4000000000|0007|0000BEEF|100%|"
+            "|one  two three");
   EXPECT_EQ(messages[2], "Folder C:\\x kept: " + DescribedError(ERROR_FILE_NOT_FOUND));
 }
 
