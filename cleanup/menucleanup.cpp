@@ -1,13 +1,16 @@
 // menucleanup: takes the suite's launcher shortcut out of the start menu and
 // removes its Fluid Dynamics folder and the suite's own folder, each only when
-// nothing is left in it. It opens no window, reads no argument, shows no
-// message and always exits with 0; the folder name and the revision come from
-// the installation's relinfo.xml, found from the program's own place.
+// nothing is left in it. It opens no window, shows no message and always exits
+// with 0; the folder name and the revision come from the installation's
+// relinfo.xml, found from the program's own place. Its one argument,
+// /log=<file>, asks for a log of what it did.
 #include <windows.h>
 
 #include "dll_search.h"
 #include "folder_removal.h"
 #include "install_layout.h"
+#include "log.h"
+#include "menutools_version.h"
 #include "shortcuts.h"
 
 namespace {
@@ -32,10 +35,22 @@ int RemoveFluidDynamicsFolder(const wchar_t* folderName) {
   return 0;
 }
 
-int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
-                const wchar_t* /*commandLine*/, int /*showCommand*/) {
+int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wchar_t* commandLine,
+                int /*showCommand*/) {
+  wchar_t* installRoot = nullptr;
   wchar_t* folderName = nullptr;
-  const DWORD size = GetStartMenuFolderName(nullptr);
+  DWORD size = 0;
+
+  StartLog(commandLine);
+  LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
+  size = GetInstallRoot(nullptr, 0);
+  installRoot = new wchar_t[size > 0 ? size : 1];
+  installRoot[0] = L'\0';
+  GetInstallRoot(installRoot, size);
+  LogLine("Install root: %s", installRoot);
+  FreeAndClear(&installRoot);
+
+  size = GetStartMenuFolderName(nullptr);
   folderName = new wchar_t[size > 0 ? size : 1];
   folderName[0] = L'\0';
   GetStartMenuFolderName(&folderName);
@@ -48,9 +63,13 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
   // Programs folder itself.
   if (folderName[0] != L'\0') {
     RemoveProgramsFolder(folderName);
+  } else {
+    LogLine("No start-menu folder name: the Programs folder itself is left alone");
   }
 
   FreeAndClear(&folderName);
+  LogLine("menucleanup done, exit code 0");
+  EndLog();
   return 0;
 }
 

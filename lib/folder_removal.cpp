@@ -8,6 +8,7 @@
 #include <direct.h>
 
 #include "install_layout.h"
+#include "log.h"
 #include "release.h"
 #include "shell_notify.h"
 #include "shortcuts.h"
@@ -43,6 +44,11 @@ void RemoveInsideProgramsFolder(const wchar_t* separator, const wchar_t* tail) {
   if (PathStaysInside(programs, path)) {
     // The folder the file system means, the same one the shortcut went into.
     resolved = CopyFullPath(path);
+    if (resolved == nullptr) {
+      LogFailure(GetLastError(), "Folder refused: %s cannot be resolved", path);
+    }
+  } else {
+    LogLine("Folder refused: %s is not inside the Programs folder %s", path, programs);
   }
   if (resolved != nullptr) {
     RemoveFolderIfEmpty(resolved);
@@ -50,6 +56,24 @@ void RemoveInsideProgramsFolder(const wchar_t* separator, const wchar_t* tail) {
   FreeAndClear(&resolved);
   FreeAndClear(&path);
   FreeAndClear(&programs);
+}
+
+// Tells what became of the folder at `path` once the emptiness test gave
+// `result`, the enumeration `next`, and a removal was tried or not: removed,
+// or kept and why. Runs right after that removal, whose error it reads.
+void LogFolderOutcome(const wchar_t* path, HRESULT result, HRESULT next) {
+  const DWORD removalError = GetLastError();
+  if (result == kFolderNotEmpty && next == S_OK) {
+    LogLine("Folder kept: %s still holds something", path);
+  } else if (result == kFolderNotEmpty) {
+    LogFailure(static_cast<DWORD>(next), "Folder kept: %s, the shell cannot list it", path);
+  } else if (FAILED(result)) {
+    LogFailure(static_cast<DWORD>(result), "Folder kept: %s, the shell cannot open it", path);
+  } else if (PathFileExistsW(path)) {
+    LogFailure(removalError, "Folder kept: %s, its removal failed", path);
+  } else {
+    LogLine("Folder removed: %s", path);
+  }
 }
 
 }  // namespace
@@ -71,6 +95,7 @@ HRESULT RemoveFolderIfEmpty(const wchar_t* path) {
   bool empty = false;
 
   if (!PathFileExistsW(path)) {
+    LogLine("Folder not removed: %s is not there", path);
     return E_FAIL;
   }
   // COM stays initialised on this thread: callers may go on using the shell.
@@ -136,6 +161,7 @@ Cleanup:
       AnnounceFolderRemoved(path);
     }
   }
+  LogFolderOutcome(path, result, next);
   return result;
 }
 

@@ -1,7 +1,8 @@
 // Empty start-menu folder removal: a folder goes only when the shell finds no
 // item in it; nothing inside a folder is ever deleted here. The Programs
 // folder is chosen as for shortcuts: the all-users one when IsAdministrator is
-// nonzero, the user's own otherwise.
+// nonzero, the user's own otherwise. Each folder removed, kept (and why) or
+// refused goes to the log (lib/log.h).
 #pragma once
 
 #include <windows.h>

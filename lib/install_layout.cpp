@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "log.h"
 #include "release.h"
 
 namespace {
@@ -464,6 +465,10 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   }
   file = OpenForScan(path);
   if (file == INVALID_HANDLE_VALUE) {
+    if (buffer != nullptr) {
+      LogFailure(GetLastError(), "Release information %s cannot be opened, %S taken as empty",
+                 path, key);
+    }
     goto Cleanup;
   }
   valueBytes = new char[kLongestValueBytes];
@@ -484,6 +489,14 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
 Cleanup:
   if (value == nullptr) {
     RememberReportedSize(tag, needed);
+  }
+  // Only the call that hands the value out tells what it found.
+  if (buffer != nullptr && file != INVALID_HANDLE_VALUE) {
+    if (needed > 1) {
+      LogLine("Release information %s: %S=\"%s\"", path, key, buffer);
+    } else {
+      LogLine("Release information %s: %S missing or empty", path, key);
+    }
   }
   FreeBytesAndClear(&valueBytes);
   CloseHandleAndClear(&file);

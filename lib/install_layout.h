@@ -75,7 +75,9 @@ BOOL ReadWholeFile(const wchar_t* path, char** content);
 // and when the value is longer than 32,767 UTF-16 characters. With `value` given, the caller's buffer receives the value (the
 // empty text in the cases above), cut to fit the size that the same thread's
 // last null call for this file and key reported; without such a call only the
-// terminator is written. The caller keeps ownership of its buffer.
+// terminator is written. The caller keeps ownership of its buffer. A call with
+// a buffer writes the value handed out, or why there is none, to the log
+// (lib/log.h).
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value);
 
 // Pointer form over the global release information,

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "install_layout.h"
+#include "log.h"
 #include "release.h"
 
 namespace {
@@ -43,7 +44,10 @@ BOOL StartHidden(const wchar_t* commandLine, DWORD creationFlags, PROCESS_INFORM
                            /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
                            /*bInheritHandles=*/TRUE, creationFlags, /*lpEnvironment=*/nullptr,
                            /*lpCurrentDirectory=*/nullptr, &startup, process);
-  if (!started) {
+  if (started) {
+    LogLine("Started hidden as process %u: %s", process->dwProcessId, commandLine);
+  } else {
+    LogFailure(GetLastError(), "Not started: %s", commandLine);
     memset(process, 0, sizeof(*process));
   }
   FreeAndClear(&writableCommandLine);
@@ -61,6 +65,13 @@ int RunHidden(const wchar_t* commandLine, DWORD creationFlags, bool wait) {
   }
   if (wait) {
     WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    if (GetExitCodeProcess(process.hProcess, &exitCode)) {
+      LogLine("Process %u ended with exit code %u", process.dwProcessId, exitCode);
+    } else {
+      LogFailure(GetLastError(), "Process %u ended; its exit code cannot be read",
+                 process.dwProcessId);
+    }
   }
   CloseHandleAndClear(&process.hThread);
   const int result = CloseHandle(process.hProcess);

@@ -3,7 +3,8 @@
 // Nothing is kept between calls; every handle a call obtains (snapshot,
 // process, thread) is closed before it returns. A child outlives the call that
 // started it unless RunWithTimeout ended it. No call reports the child's exit
-// status.
+// status in its result; the hidden launchers write the start, or why it
+// failed, and the exit code of a child waited for to the log (lib/log.h).
 //
 // Command lines are copied into writable memory of the call's own before they
 // reach CreateProcessW, which may modify them; callers may pass constants.

@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "install_layout.h"
+#include "log.h"
 #include "release.h"
 #include "shell_notify.h"
 
@@ -70,10 +71,14 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
   // The revision comes from a file and the caller may be elevated: a name that
   // would climb, or that the file system would read differently, is refused.
   if (!IsPlainNamePart(baseName) || (hasSuffix && !IsPlainNamePart(suffix))) {
+    LogLine("Shortcut refused: its name part \"%s\" holds a separator, a reserved or control "
+            "character, or ends in a dot or a blank",
+            IsPlainNamePart(baseName) ? suffix : baseName);
     goto Cleanup;
   }
   linkPath = BuildLinkPath(programs, folder, baseName, suffix);
   if (!PathStaysInside(programs, linkPath)) {
+    LogLine("Shortcut refused: %s leads out of the Programs folder %s", linkPath, programs);
     goto Cleanup;
   }
   // Resolved with a trailing backslash, the folder is what the file name
@@ -82,12 +87,19 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
   resolvedFolder = CopyFullPath(folderPath);
   resolved = CopyFullPath(linkPath);
   if (resolvedFolder == nullptr || resolved == nullptr) {
+    LogFailure(GetLastError(), "Shortcut refused: %s cannot be resolved", linkPath);
     FreeAndClear(&resolved);
     goto Cleanup;
   }
   expected = JoinStrings(5, resolvedFolder, baseName, hasSuffix ? L" " : nullptr,
                          hasSuffix ? suffix : nullptr, kLinkExtension);
   if (wcscmp(resolved, expected) != 0 || wcslen(resolved) > kLongestLinkPath) {
+    if (wcscmp(resolved, expected) != 0) {
+      LogLine("Shortcut refused: %s resolves to %s, not to %s", linkPath, resolved, expected);
+    } else {
+      LogLine("Shortcut refused: %s is %u characters long, MAX_PATH (%u) or more", resolved,
+              static_cast<DWORD>(wcslen(resolved)), static_cast<DWORD>(MAX_PATH));
+    }
     FreeAndClear(&resolved);
   }
 
@@ -110,6 +122,21 @@ HRESULT CheckTarget(const wchar_t* target) {
     return E_INVALIDARG;
   }
   return length > kLongestLinkPath ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) : S_OK;
+}
+
+// Tells whether the shortcut file at `linkPath` went and, when it did not,
+// why, from `error`, what the deletion of the plain path reported.
+void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error) {
+  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(linkPath);
+  const bool readOnly =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (deleted) {
+    LogLine("Shortcut deleted: %s", linkPath);
+  } else if (readOnly) {
+    LogFailure(error, "Shortcut %s not deleted: it is read-only", linkPath);
+  } else {
+    LogFailure(error, "Shortcut %s not deleted", linkPath);
+  }
 }
 
 // Reads a revision text by the pointer form of `reader` into a new wide string
@@ -234,6 +261,9 @@ DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity) {
     result = needed;
   } else {
     memcpy(buffer, work, needed * sizeof(wchar_t));
+    LogLine("Administrator: %s; Programs folder: %s",
+            folder == CSIDL_COMMON_PROGRAMS ? L"yes" : L"no",
+            work[0] != L'\0' ? work : L"none, the shell gives no path");
   }
   FreeAndClear(&work);
   return result;
@@ -272,20 +302,30 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   // Nothing is created for a shortcut that could not be saved whole.
   result = CheckTarget(target);
   if (FAILED(result)) {
+    LogFailure(result,
+               result == E_INVALIDARG
+                   ? "Shortcut %s not written: its target \"%s\" is empty"
+                   : "Shortcut %s not written: its target %s is MAX_PATH characters or longer",
+               linkPath, target);
     goto Cleanup;
   }
   if (wcslen(linkPath) > kLongestLinkPath) {
     result = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    LogFailure(result, "Shortcut %s not written: its path is MAX_PATH characters or longer",
+               linkPath);
     goto Cleanup;
   }
 
   result = CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
                             IID_IShellLinkW, reinterpret_cast<void**>(&link));
   if (FAILED(result)) {
+    LogFailure(result, "Shortcut %s not written: no shell link object", linkPath);
     goto Cleanup;
   }
   result = link->SetPath(target);
   if (FAILED(result)) {
+    LogFailure(result, "Shortcut %s not written: the shell link refuses the target %s", linkPath,
+               target);
     goto Cleanup;
   }
   link->SetArguments(arguments);
@@ -302,11 +342,14 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
                            /*pfd=*/nullptr, SLGP_RAWPATH)) ||
       storedTarget[0] == L'\0') {
     result = E_INVALIDARG;
+    LogFailure(result, "Shortcut %s not written: the shell link keeps no target for %s",
+               linkPath, target);
     goto Cleanup;
   }
 
   result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
   if (FAILED(result)) {
+    LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
     goto Cleanup;
   }
 
@@ -321,6 +364,16 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   result = file->Save(savePath, /*fRemember=*/TRUE);
   if (SUCCEEDED(result)) {
     result = S_OK;
+    LogLine("Shortcut written: %s", linkPath);
+    LogLine("Shortcut target: %s", target);
+    LogLine("Shortcut arguments: %s",
+            arguments != nullptr && arguments[0] != L'\0' ? arguments : L"(none)");
+    LogLine("Shortcut working directory: %s", workingDirectory);
+    LogLine("Shortcut description: %s", description);
+    LogLine("Shortcut icon: %s, index %u", iconPath, static_cast<DWORD>(iconIndex));
+    LogLine("Shortcut show command: %u", static_cast<DWORD>(showCommand));
+  } else {
+    LogFailure(result, "Shortcut %s not written: saving failed", linkPath);
   }
   AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, SUCCEEDED(result));
 
@@ -338,10 +391,12 @@ HRESULT DeleteShortcutFile(const wchar_t* linkPath) {
   wchar_t* quoted = JoinStrings(3, L"\"", linkPath, L"\"");
   // The quoted form has always been tried as well; both calls always run.
   const BOOL deletedPlain = DeleteFileW(linkPath);
+  const DWORD plainError = deletedPlain ? ERROR_SUCCESS : GetLastError();
   const BOOL deletedQuoted = DeleteFileW(quoted);
   if (deletedPlain) {
     AnnounceFileDeleted(linkPath);
   }
+  LogDeletion(linkPath, deletedPlain || deletedQuoted, plainError);
   FreeAndClear(&quoted);
   return deletedPlain || deletedQuoted ? S_OK : E_FAIL;
 }

@@ -16,7 +16,8 @@
 // resolves to something else (a device). For a refused shortcut they create,
 // delete and write nothing. Either way they return 0. They work on the path as
 // the file system resolves it: forward slashes and repeated backslashes in the
-// folder argument count as one backslash.
+// folder argument count as one backslash. What they write or delete, and each
+// refusal with its reason, goes to the log (lib/log.h).
 #pragma once
 
 #include <windows.h>

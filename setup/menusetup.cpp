@@ -1,7 +1,8 @@
 // menusetup: puts the suite's launcher shortcut into the start menu and runs
-// the suite's host-setup tool. It opens no window, reads no argument, shows no
-// message and always exits with 0; everything it needs follows from its own
-// place in the installation and from the installation's relinfo.xml.
+// the suite's host-setup tool. It opens no window, shows no message and always
+// exits with 0; everything it needs follows from its own place in the
+// installation and from the installation's relinfo.xml. Its one argument,
+// /log=<file>, asks for a log of what it did.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -9,6 +10,8 @@
 
 #include "dll_search.h"
 #include "install_layout.h"
+#include "log.h"
+#include "menutools_version.h"
 #include "processes.h"
 #include "shortcuts.h"
 
@@ -74,6 +77,8 @@ void RunHostSetup(const wchar_t* suiteDirectory) {
   // form of the same path, where the file system keeps one, does.
   if (wcslen(toolPath) >= MAX_PATH) {
     shortPath = CopyShortPath(toolPath);
+    LogLine("Host-setup tool %s: its path is MAX_PATH characters or longer; short form: %s",
+            toolPath, shortPath != nullptr ? shortPath : L"none");
   }
   if (shortPath != nullptr && wcslen(shortPath) < MAX_PATH) {
     FreeAndClear(&toolPath);
@@ -88,17 +93,21 @@ void RunHostSetup(const wchar_t* suiteDirectory) {
   FreeAndClear(&toolPath);
 }
 
-int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
-              const wchar_t* /*commandLine*/, int /*showCommand*/) {
+int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wchar_t* commandLine,
+              int /*showCommand*/) {
   wchar_t* installRoot = nullptr;
   wchar_t* folderName = nullptr;
   wchar_t* suiteDirectory = nullptr;
   DWORD size = 0;
 
+  StartLog(commandLine);
+  LogLine("menusetup " MENUTOOLS_VERSION_TEXT);
+
   size = GetInstallRoot(nullptr, 0);
   installRoot = new wchar_t[size > 0 ? size : 1];
   installRoot[0] = L'\0';
   GetInstallRoot(installRoot, size);
+  LogLine("Install root: %s", installRoot);
 
   size = GetStartMenuFolderName(nullptr);
   folderName = new wchar_t[size > 0 ? size : 1];
@@ -114,6 +123,8 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/,
   FreeAndClear(&installRoot);
   FreeAndClear(&suiteDirectory);
   FreeAndClear(&folderName);
+  LogLine("menusetup done, exit code 0");
+  EndLog();
   return 0;
 }
 

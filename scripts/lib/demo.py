@@ -21,6 +21,15 @@ def show(label, value):
     print("      %-20s %s" % (label, value))
 
 
+def show_log(windows_path, skip=0):
+    """Prints the lines of a log from the `skip`th on; returns how many it has."""
+    with open(unix_path(windows_path), encoding="utf-8") as log:
+        lines = log.read().splitlines()
+    for line in lines[skip:]:
+        print("      " + line)
+    return len(lines)
+
+
 def main():
     start_menu = StartMenu(CSIDL_COMMON_PROGRAMS)
     start_menu.folder(FOLDER)
@@ -28,6 +37,9 @@ def main():
     installation = Installation(base="Demo")
     installation.remove()
     installation = Installation(folder_name=FOLDER, revision=REVISION, base="Demo")
+    setup_log = "C:\\Demo\\deployment logs\\menusetup.log"
+    cleanup_log = "C:\\Demo\\deployment logs\\menucleanup.log"
+    os.makedirs(os.path.dirname(unix_path(setup_log)))
 
     say("Sample installation, install root %s" % installation.root)
     show("programs", installation.program_folder + "\\menusetup.exe, menucleanup.exe")
@@ -35,11 +47,14 @@ def main():
     show("relinfo.xml", 'startMenuFolderName="%s" startMenuShortcutAppendRevision="%s"'
          % (FOLDER, REVISION))
 
-    say("Running menusetup.exe as administrator (elevated, as Wine runs it)")
-    result = installation.run("menusetup.exe")
+    say('Running menusetup.exe "/log=%s" as administrator (elevated, as Wine runs it)'
+        % setup_log)
+    result = installation.run("menusetup.exe", "/log=" + setup_log)
     show("exit code", result.returncode)
     if result.returncode != 0:
         return 1
+    say("menusetup's log")
+    show_log(setup_log)
 
     link = start_menu.link(FOLDER, "RUVO %s.lnk" % REVISION)
     link_unix = start_menu.link_unix(FOLDER, "RUVO %s.lnk" % REVISION)
@@ -80,10 +95,12 @@ def main():
              if os.path.isdir(fluid_dynamics) else "gone")
         show(FOLDER, "present" if os.path.isdir(suite_folder) else "gone")
 
-    say("Running menucleanup.exe")
-    result = installation.run("menucleanup.exe")
+    say('Running menucleanup.exe "/log=%s"' % cleanup_log)
+    result = installation.run("menucleanup.exe", "/log=" + cleanup_log)
     show("exit code", result.returncode)
     state()
+    say("menucleanup's log")
+    logged = show_log(cleanup_log)
     if result.returncode != 0 or os.path.exists(suite_folder):
         print("error: menucleanup left the suite's folder behind", file=sys.stderr)
         return 1
@@ -93,9 +110,11 @@ def main():
     users_file = os.path.join(fluid_dynamics, "my notes.txt")
     with open(users_file, "w") as out:
         out.write("keep me\n")
-    result = installation.run("menucleanup.exe")
+    result = installation.run("menucleanup.exe", "/log=" + cleanup_log)
     show("exit code", result.returncode)
     state()
+    say("menucleanup's log of this round, appended to the same file")
+    show_log(cleanup_log, skip=logged)
     with open(users_file) as kept:
         untouched = kept.read() == "keep me\n"
     show("my notes.txt", "untouched" if untouched else "CHANGED")
@@ -103,8 +122,8 @@ def main():
         return 1
     start_menu.clean()
 
-    print("\nThe installation stays in %s for a closer look; the next run starts afresh."
-          % unix_path(installation.root))
+    print("\nThe installation and the logs stay in %s for a closer look; the next run starts "
+          "afresh." % unix_path("C:\\Demo"))
     return 0
 
 

@@ -7,7 +7,8 @@
 //                         when it ended, after a pause of half a second
 // The report is written only at the end, so it exists once the tool has ended.
 // Exits with 3, which its caller is expected to ignore. The environment
-// variable RUVO5PARHOSTS_PAUSE_MS sets another pause (the benchmark uses 0).
+// variable RUVO5PARHOSTS_PAUSE_MS sets another pause (the benchmark uses 0),
+// RUVO5PARHOSTS_EXIT_CODE another exit code.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -69,5 +70,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
   }
-  return kExitCode;
+  wchar_t exitCode[16] = L"";
+  const bool exitCodeSet = GetEnvironmentVariableW(L"RUVO5PARHOSTS_EXIT_CODE", exitCode, 16) > 0;
+  return exitCodeSet ? _wtoi(exitCode) : kExitCode;
 }

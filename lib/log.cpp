@@ -1,0 +1,237 @@
+#include "log.h"
+
+#include <shellapi.h>
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "install_layout.h"
+#include "release.h"
+
+namespace {
+
+constexpr wchar_t kLogSwitch[] = L"/log=";
+constexpr size_t kLogSwitchLength = sizeof(kLogSwitch) / sizeof(kLogSwitch[0]) - 1;
+// Other runs, and a viewer of the file, may have it open at the same time;
+// appending only, each line lands whole at the end whoever else writes.
+constexpr DWORD kLogShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr wchar_t kLineEnd[] = L"\r\n";
+constexpr wchar_t kFirstPrintable = L' ';
+constexpr wchar_t kErrorSeparator[] = L": ";
+constexpr wchar_t kNoSystemText[] = L"no text from the system";
+constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
+constexpr DWORD kDecimal = 10;
+constexpr DWORD kHexadecimal = 16;
+constexpr int kHexWidth = 8;
+// Win32 error numbers fit in 16 bits; anything larger is an HRESULT.
+constexpr DWORD kLargestWin32Error = 0xFFFF;
+constexpr DWORD kSystemTextFlags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+
+// The open log file, or null. The programs run on one thread.
+HANDLE g_logFile;
+
+// Stores `c` at `at` of `out` when there is an output; returns the next place.
+size_t Put(wchar_t* out, size_t at, wchar_t c) {
+  // A value read from a file may hold line breaks; a line stays one line.
+  if (c < kFirstPrintable) {
+    c = L' ';
+  }
+  if (out != nullptr) {
+    out[at] = c;
+  }
+  return at + 1;
+}
+
+size_t PutNumber(wchar_t* out, size_t at, DWORD value, DWORD base, int width) {
+  wchar_t digits[32];
+  int count = 0;
+  do {
+    digits[count++] = kHexDigits[value % base];
+    value /= base;
+  } while (value != 0);
+  for (; width > count; --width) {
+    at = Put(out, at, L'0');
+  }
+  while (count > 0) {
+    at = Put(out, at, digits[--count]);
+  }
+  return at;
+}
+
+// Writes `format` with its arguments (see log.h) into `out`, when given, and
+// returns the length of the text, without a terminator.
+size_t Render(wchar_t* out, const char* format, va_list arguments) {
+  size_t at = 0;
+  for (const char* c = format; *c != '\0'; ++c) {
+    if (*c != '%' || c[1] == '\0') {
+      at = Put(out, at, static_cast<unsigned char>(*c));
+      continue;
+    }
+    ++c;
+    int width = 0;
+    if (*c >= '1' && *c <= '9' && c[1] != '\0') {
+      width = *c - '0';
+      ++c;
+    }
+    if (*c == 's') {
+      for (const wchar_t* text = va_arg(arguments, const wchar_t*);
+           text != nullptr && *text != L'\0'; ++text) {
+        at = Put(out, at, *text);
+      }
+    } else if (*c == 'S') {
+      for (const char* text = va_arg(arguments, const char*); text != nullptr && *text != '\0';
+           ++text) {
+        at = Put(out, at, static_cast<unsigned char>(*text));
+      }
+    } else if (*c == 'u') {
+      at = PutNumber(out, at, va_arg(arguments, DWORD), kDecimal, width);
+    } else if (*c == 'x') {
+      at = PutNumber(out, at, va_arg(arguments, DWORD), kHexadecimal, kHexWidth);
+    } else {
+      at = Put(out, at, static_cast<unsigned char>(*c));
+    }
+  }
+  return at;
+}
+
+// Returns a new wide string holding `format` with its arguments; the caller
+// releases it with FreeAndClear.
+wchar_t* FormatArguments(const char* format, va_list arguments) {
+  va_list measuring;
+  va_copy(measuring, arguments);
+  const size_t length = Render(nullptr, format, measuring);
+  va_end(measuring);
+  wchar_t* text = new wchar_t[length + 1];
+  Render(text, format, arguments);
+  text[length] = L'\0';
+  return text;
+}
+
+wchar_t* Format(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  wchar_t* text = FormatArguments(format, arguments);
+  va_end(arguments);
+  return text;
+}
+
+// Writes one line: the local time, the formatted text, then ": " and `error`
+// when that is given.
+void WriteLine(const wchar_t* error, const char* format, va_list arguments) {
+  SYSTEMTIME now;
+  wchar_t* time = nullptr;
+  wchar_t* text = nullptr;
+  wchar_t* line = nullptr;
+  char* bytes = nullptr;
+  int size = 0;
+  DWORD written = 0;
+
+  GetLocalTime(&now);
+  time = Format("%4u-%2u-%2u %2u:%2u:%2u.%3u ", static_cast<DWORD>(now.wYear),
+                static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay),
+                static_cast<DWORD>(now.wHour), static_cast<DWORD>(now.wMinute),
+                static_cast<DWORD>(now.wSecond), static_cast<DWORD>(now.wMilliseconds));
+  text = FormatArguments(format, arguments);
+  line = JoinStrings(5, time, text, error != nullptr ? kErrorSeparator : nullptr, error, kLineEnd);
+  OutputDebugStringW(line);
+  if (g_logFile == nullptr) {
+    goto Cleanup;
+  }
+  size = WideCharToMultiByte(
+      CP_UTF8, /*dwFlags=*/0, line, /*cchWideChar=*/-1, /*lpMultiByteStr=*/nullptr,
+      /*cbMultiByte=*/0, /*lpDefaultChar=*/nullptr, /*lpUsedDefaultChar=*/nullptr);
+  if (size <= 1) {
+    goto Cleanup;
+  }
+  bytes = new char[size];
+  WideCharToMultiByte(CP_UTF8, /*dwFlags=*/0, line, /*cchWideChar=*/-1, bytes, size,
+                      /*lpDefaultChar=*/nullptr, /*lpUsedDefaultChar=*/nullptr);
+  // The terminator stays out of the file.
+  WriteFile(g_logFile, bytes, static_cast<DWORD>(size - 1), &written, /*lpOverlapped=*/nullptr);
+
+Cleanup:
+  FreeBytesAndClear(&bytes);
+  FreeAndClear(&line);
+  FreeAndClear(&text);
+  FreeAndClear(&time);
+}
+
+}  // namespace
+
+BOOL StartLog(const wchar_t* commandLine) {
+  wchar_t** arguments = nullptr;
+  const wchar_t* path = nullptr;
+  int count = 0;
+
+  EndLog();
+  if (commandLine == nullptr) {
+    goto Cleanup;
+  }
+  arguments = CommandLineToArgvW(commandLine, &count);
+  if (arguments == nullptr) {
+    goto Cleanup;
+  }
+  // The first argument is the program, whose path may hold anything.
+  for (int i = 1; i < count && path == nullptr; ++i) {
+    if (_wcsnicmp(arguments[i], kLogSwitch, kLogSwitchLength) == 0) {
+      path = arguments[i] + kLogSwitchLength;
+    }
+  }
+  if (path == nullptr || path[0] == L'\0') {
+    goto Cleanup;
+  }
+  g_logFile = CreateFileW(path, FILE_APPEND_DATA, kLogShareMode, /*lpSecurityAttributes=*/nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  if (g_logFile == INVALID_HANDLE_VALUE) {
+    g_logFile = nullptr;
+    LogFailure(GetLastError(), "Log file %s cannot be opened", path);
+  }
+
+Cleanup:
+  LocalFreeAndClear(&arguments);
+  return g_logFile != nullptr;
+}
+
+void EndLog() { CloseHandleAndClear(&g_logFile); }
+
+void LogLine(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  WriteLine(/*error=*/nullptr, format, arguments);
+  va_end(arguments);
+}
+
+void LogFailure(DWORD code, const char* format, ...) {
+  wchar_t* error = DescribeError(code);
+  va_list arguments;
+  va_start(arguments, format);
+  WriteLine(error, format, arguments);
+  va_end(arguments);
+  FreeAndClear(&error);
+}
+
+wchar_t* DescribeError(DWORD code) {
+  wchar_t* systemText = nullptr;
+  wchar_t* description = nullptr;
+  size_t length = 0;
+  // The system's table holds a Win32 error under its own number, also when it
+  // comes wrapped in an HRESULT.
+  const DWORD lookup = (code > kLargestWin32Error && HRESULT_FACILITY(code) == FACILITY_WIN32)
+                           ? HRESULT_CODE(code)
+                           : code;
+
+  if (FormatMessageW(kSystemTextFlags, /*lpSource=*/nullptr, lookup, /*dwLanguageId=*/0,
+                     reinterpret_cast<wchar_t*>(&systemText), /*nSize=*/0,
+                     /*Arguments=*/nullptr) == 0) {
+    systemText = nullptr;
+  }
+  length = systemText != nullptr ? wcslen(systemText) : 0;
+  while (length > 0 && (systemText[length - 1] == L'\r' || systemText[length - 1] == L'\n')) {
+    systemText[--length] = L'\0';
+  }
+  description = Format(code > kLargestWin32Error ? "error 0x%x: %s" : "error %u: %s", code,
+                       length > 0 ? systemText : kNoSystemText);
+  LocalFreeAndClear(&systemText);
+  return description;
+}

@@ -1,0 +1,256 @@
+"""The log that /log=<file> asks for, under Wine: what menusetup and menucleanup
+write into it, step by step, and that a log that cannot be written, or none at
+all, changes nothing else. The debugger's output is read from Wine's own
+trace of OutputDebugStringA, which OutputDebugStringW ends in."""
+
+import os
+import re
+import subprocess
+import unittest
+import uuid
+
+from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, RUN_TIMEOUT, Installation,
+                          StartMenu, tree, unique, unix_path)
+
+VERSION = os.environ["MENUTOOLS_VERSION"]
+TIME_STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
+STARTED = re.compile(r"^Started hidden as process (\d+): (.*)$")
+DEBUG_LINE = re.compile(r':warn:seh:OutputDebugStringA "(.*)"$')
+
+
+def read_log(path):
+    """The messages of a log file, without their time stamps. The file must be
+    UTF-8, each line ending in CR LF and starting with a time stamp."""
+    with open(path, "rb") as log:
+        text = log.read().decode("utf-8")
+    assert text.endswith("\r\n"), repr(text[-80:])
+    messages = []
+    for line in text[:-2].split("\r\n"):
+        assert TIME_STAMP.match(line), repr(line)
+        messages.append(TIME_STAMP.sub("", line))
+    return messages
+
+
+def debug_output(stderr):
+    """The lines that a program sent to the debugger, from Wine's trace."""
+    lines = []
+    for line in stderr.decode("utf-8", errors="replace").splitlines():
+        match = DEBUG_LINE.search(line)
+        if match:
+            text = match.group(1).encode("ascii", errors="replace").decode("unicode_escape")
+            lines.append(TIME_STAMP.sub("", text.rstrip("\r\n")))
+    return lines
+
+
+class LogTest(unittest.TestCase):
+    def setUp(self):
+        self.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
+        self.own = StartMenu(CSIDL_PROGRAMS)
+        self.addCleanup(self.all_users.clean)
+        self.addCleanup(self.own.clean)
+
+    def install(self, folder, revision="18.2"):
+        # No blank in the install root: the batch file below names it unquoted.
+        installation = Installation(folder_name=folder, revision=revision,
+                                    base="log" + uuid.uuid4().hex[:10])
+        self.addCleanup(installation.remove)
+        self.all_users.folder(folder)
+        self.own.folder(folder)
+        return installation
+
+    def run_typed(self, installation, *command_lines, environment=None):
+        """Runs command lines exactly as typed, quotes included, from a batch
+        file (Wine would escape quotes in arguments handed to it)."""
+        batch = installation.root + "\\run.bat"
+        with open(unix_path(batch), "w", newline="\r\n") as out:
+            for line in command_lines:
+                out.write("@%s\n@if errorlevel 1 exit 1\n" % line)
+        result = subprocess.run(["wine", "cmd", "/c", batch], stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=RUN_TIMEOUT,
+                                env=dict(os.environ, **(environment or {})))
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+
+    def run_program(self, installation, name, *arguments, standard_user=False, debug=False):
+        environment = dict(os.environ, WINEDEBUG="-all,warn+seh") if debug else None
+        if environment is None:
+            result = installation.run(name, *arguments, standard_user=standard_user)
+        else:
+            command = ["wine", installation.program(name)] + list(arguments)
+            result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                                    timeout=RUN_TIMEOUT, env=environment)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        return result
+
+    def release_lines(self, installation, folder, revision):
+        relinfo = installation.root + "\\commonfiles\\globalsettings\\relinfo.xml"
+        return ['Release information %s: startMenuFolderName="%s"' % (relinfo, folder),
+                'Release information %s: startMenuShortcutAppendRevision="%s"' % (relinfo, revision)]
+
+    def assert_started(self, line, installation, exit_code, next_line):
+        match = STARTED.match(line)
+        self.assertIsNotNone(match, line)
+        self.assertEqual(match.group(2),
+                         '"%s\\bin\\ruvo5parhosts.exe" -install-setup' % installation.suite)
+        self.assertEqual(next_line, "Process %s ended with exit code %d" % (match.group(1), exit_code))
+
+    def test_round_trip_log_with_a_quoted_path_and_the_switch_in_any_case(self):
+        folder = unique("Strömung")
+        installation = self.install(folder)
+        log = "C:\\%s\\log files\\setup and cleanup.log" % installation.base
+        os.makedirs(os.path.dirname(unix_path(log)))
+        with open(unix_path(log), "wb") as out:
+            out.write(b"2000-01-01 00:00:00.000 an earlier run\r\n")
+        # A large exit code proves that it is written in decimal.
+        self.run_typed(installation,
+                       '%s -q /log="%s" /other' % (installation.program("menusetup.exe"), log),
+                       '%s /LOG="%s"' % (installation.program("menucleanup.exe"), log),
+                       environment={"RUVO5PARHOSTS_EXIT_CODE": "300"})
+
+        messages = read_log(unix_path(log))
+        self.assertEqual(messages.pop(0), "an earlier run")
+        programs = self.all_users.windows
+        fluid_dynamics = "%s\\%s\\Fluid Dynamics\\" % (programs, folder)
+        chosen = "Administrator: yes; Programs folder: " + programs
+        release = self.release_lines(installation, folder, "18.2")
+        setup_end = messages.index("menusetup done, exit code 0") + 1
+        self.assertEqual(messages[:setup_end - 3], [
+            "menusetup " + VERSION,
+            "Install root: " + installation.root,
+            release[0], release[1], release[1],  # read for the description, then for the name
+            chosen,
+            "Shortcut written: %sRUVO 18.2.lnk" % fluid_dynamics,
+            'Shortcut target: "%s\\bin\\ruvo5.exe"' % installation.suite,
+            "Shortcut arguments: (none)",
+            "Shortcut working directory: %USERPROFILE%",
+            "Shortcut description: Start VELMORA RUVO 18.2 Launcher",
+            "Shortcut icon: %s\\icons\\ruvo_hi.ico, index 0" % installation.suite,
+            "Shortcut show command: 1",
+        ])
+        self.assert_started(messages[setup_end - 3], installation, 300, messages[setup_end - 2])
+        self.assertEqual(messages[setup_end:], [
+            "menucleanup " + VERSION,
+            "Install root: " + installation.root,
+            release[0], release[1],
+            chosen, "Shortcut deleted: %sRUVO 18.2.lnk" % fluid_dynamics,
+            chosen, "Folder removed: " + fluid_dynamics,
+            chosen, "Folder removed: %s\\%s" % (programs, folder),
+            "menucleanup done, exit code 0",
+        ])
+
+    def test_refusals_are_logged_with_their_reason(self):
+        mark = unique("escaped")
+        cases = [
+            # A revision that would climb out of Fluid Dynamics, as a standard user.
+            ("Velmora " + mark, "..\\..\\" + mark, True, [
+                'Shortcut refused: its name part "..\\..\\%s" holds a separator, a reserved or '
+                "control character, or ends in a dot or a blank" % mark]),
+            # A folder name that would leave the Programs folder.
+            ("..\\..\\..\\..\\..\\" + mark, "18.2", False, [
+                "Shortcut refused: {programs}\\..\\..\\..\\..\\..\\%s\\Fluid Dynamics\\\\RUVO "
+                "18.2.lnk leads out of the Programs folder {programs}" % mark]),
+        ]
+        for folder, revision, standard_user, refusals in cases:
+            with self.subTest(folder=folder, revision=revision):
+                installation = self.install(folder, revision)
+                start_menu = self.own if standard_user else self.all_users
+                programs = start_menu.windows
+                refusals = [line.format(programs=programs) for line in refusals]
+                log = "C:\\%s\\refused.log" % installation.base
+                self.run_program(installation, "menusetup.exe", "/Log=" + log,
+                                 standard_user=standard_user)
+                self.run_program(installation, "menucleanup.exe", "/lOG=" + log,
+                                 standard_user=standard_user)
+                messages = read_log(unix_path(log))
+                chosen = "Administrator: %s; Programs folder: %s" % (
+                    "no" if standard_user else "yes", programs)
+                setup_end = messages.index("menusetup done, exit code 0") + 1
+                self.assertEqual(messages[5:7], [chosen] + refusals)
+                self.assert_started(messages[7], installation, 3, messages[8])
+                self.assertEqual(setup_end, 10)
+                cleanup = messages[setup_end + 4:]
+                self.assertEqual(cleanup[:2], [chosen] + refusals)
+                if standard_user:
+                    self.assertEqual(cleanup[2:], [
+                        chosen, "Folder not removed: %s\\%s\\Fluid Dynamics\\ is not there"
+                        % (programs, folder),
+                        chosen, "Folder not removed: %s\\%s is not there" % (programs, folder),
+                        "menucleanup done, exit code 0"])
+                else:
+                    self.assertEqual(cleanup[2:], [
+                        chosen, "Folder refused: %s\\%s\\Fluid Dynamics\\ is not inside the "
+                        "Programs folder %s" % (programs, folder, programs),
+                        chosen, "Folder refused: %s\\%s is not inside the Programs folder %s"
+                        % (programs, folder, programs),
+                        "menucleanup done, exit code 0"])
+
+    def test_menucleanup_logs_each_deletion_and_why_a_folder_stays(self):
+        folder = unique("Velmora")
+        installation = self.install(folder)
+        self.run_program(installation, "menusetup.exe")
+        programs = self.all_users.windows
+        suite_folder = "%s\\%s" % (programs, folder)
+        fluid_dynamics = suite_folder + "\\Fluid Dynamics\\"
+        link = fluid_dynamics + "RUVO 18.2.lnk"
+        link_unix = self.all_users.link_unix(folder, "RUVO 18.2.lnk")
+        log = "C:\\%s\\cleanup.log" % installation.base
+        # A read-only shortcut stays, and so does Fluid Dynamics, which holds
+        # it; the suite's folder then holds only that folder, which the shell
+        # does not count, but the file system refuses to remove it.
+        os.chmod(link_unix, 0o444)
+        self.run_program(installation, "menucleanup.exe", "/log=" + log)
+        os.chmod(link_unix, 0o644)
+        self.run_program(installation, "menucleanup.exe", "/log=" + log)
+        self.run_program(installation, "menucleanup.exe", "/log=" + log)
+
+        runs, run = [], []
+        for message in read_log(unix_path(log)):
+            if message.startswith(("Shortcut", "Folder")):
+                run.append(message)
+            if message == "menucleanup done, exit code 0":
+                runs.append(run)
+                run = []
+        self.assertEqual(len(runs), 3)
+        self.assertRegex(runs[0][0], r"^Shortcut %s not deleted: it is read-only: error 5: \S"
+                         % re.escape(link))
+        self.assertEqual(runs[0][1], "Folder kept: %s still holds something" % fluid_dynamics)
+        self.assertRegex(runs[0][2], r"^Folder kept: %s, its removal failed: error 145: \S"
+                         % re.escape(suite_folder))
+        self.assertEqual(len(runs[0]), 3)
+        self.assertEqual(runs[1], ["Shortcut deleted: " + link,
+                                   "Folder removed: " + fluid_dynamics,
+                                   "Folder removed: " + suite_folder])
+        self.assertRegex(runs[2][0], r"^Shortcut %s not deleted: error 3: \S" % re.escape(link))
+        self.assertEqual(runs[2][1:], ["Folder not removed: %s is not there" % fluid_dynamics,
+                                       "Folder not removed: %s is not there" % suite_folder])
+
+    def test_a_log_that_cannot_be_written_or_none_changes_nothing_else(self):
+        folder = unique("Velmora")
+        installation = self.install(folder)
+        link_unix = self.all_users.link_unix(folder, "RUVO 18.2.lnk")
+        base = unix_path("C:\\" + installation.base)
+        report = os.path.relpath(installation.host_setup_report, base)
+        missing_folder = "C:\\%s\\no such folder\\x.log" % installation.base
+        cases = [("a folder that does not exist", ["/log=" + missing_folder]),
+                 ("a folder", ["/log=" + installation.suite]),
+                 ("no /log= switch", ["/log", "C:\\%s\\x.log" % installation.base])]
+        for name, arguments in cases:
+            with self.subTest(name):
+                before = tree(base)
+                result = self.run_program(installation, "menusetup.exe", *arguments, debug=True)
+                self.assertTrue(os.path.isfile(link_unix))
+                # Nothing new but the host-setup stand-in's report.
+                self.assertEqual(tree(base) - before, {report})
+                # The same lines go to the debugger in every case.
+                lines = debug_output(result.stderr)
+                self.assertEqual(lines[-1], "menusetup done, exit code 0")
+                self.assertIn("Shortcut written: %s\\%s\\Fluid Dynamics\\RUVO 18.2.lnk"
+                              % (self.all_users.windows, folder), lines)
+                if name == "a folder that does not exist":
+                    self.assertRegex(lines[0], r"^Log file %s cannot be opened: error 3: \S"
+                                     % re.escape(missing_folder))
+                os.remove(link_unix)
+                os.remove(installation.host_setup_report)
+
+
+if __name__ == "__main__":
+    unittest.main()
