@@ -32,8 +32,18 @@ std::wstring ChildCommand(const std::wstring& steps) {
 // What a child's "report" step wrote, once it is there; "" after 20 seconds.
 std::wstring WaitForReport(const std::wstring& path) {
   const auto start = Clock::now();
-  while (!FileExists(path) && SecondsSince(start) < 20) Sleep(20);
-  return FileExists(path) ? Utf8ToWide(ReadBytes(path)) : L"";
+  // The child renames the whole report into place; for a moment after the
+  // rename the file may still be held open by the call that renamed it.
+  while (SecondsSince(start) < 20) {
+    if (FileExists(path)) {
+      try {
+        return Utf8ToWide(ReadBytes(path));
+      } catch (const std::runtime_error&) {
+      }
+    }
+    Sleep(20);
+  }
+  return L"";
 }
 
 // A child process, ended when the test is done with it and it still runs.
