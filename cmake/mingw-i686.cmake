@@ -8,7 +8,10 @@ set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+# Headers, libraries and packages come from the MinGW-w64 tree only, and from
+# any further roots given as -DCMAKE_FIND_ROOT_PATH=..., such as the prefix a
+# cross-built package (this one's too) was installed into.
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,136 @@
+"""The library as an installed CMake package: the build installed with
+cmake --install into a scratch prefix in the build folder, and the consumer
+project of tests/consumer configured and built against that prefix with the
+build's toolchain, through find_package only, then run under Wine.
+
+CTest hands over the build folder, the cmake program, the generator, the
+toolchain file and build type, and the project() version."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BUILD_DIR = os.environ["MENUTOOLS_BUILD_DIR"]
+SOURCE_DIR = os.environ["MENUTOOLS_SOURCE_DIR"]
+CMAKE = os.environ["MENUTOOLS_CMAKE"]
+GENERATOR = os.environ["MENUTOOLS_GENERATOR"]
+TOOLCHAIN = os.environ["MENUTOOLS_TOOLCHAIN"]
+BUILD_TYPE = os.environ["MENUTOOLS_BUILD_TYPE"]
+PROJECT_VERSION = os.environ["MENUTOOLS_VERSION"]
+
+CONSUMER_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "consumer")
+SCRATCH = os.path.join(BUILD_DIR, "package-e2e")
+PREFIX = os.path.join(SCRATCH, "prefix")
+CONSUMER_BUILD = os.path.join(SCRATCH, "consumer")
+PACKAGE_DIR = os.path.join(PREFIX, "lib", "cmake", "menutools")
+HEADER_DIR = os.path.join(PREFIX, "include", "menutools")
+RUN_TIMEOUT = 300
+
+INSTALLED_FILES = [
+    "bin/menusetup.exe",
+    "bin/menucleanup.exe",
+    "share/doc/menutools/README.md",
+    "lib/libinstallutil.a",
+    "lib/cmake/menutools/menutoolsConfig.cmake",
+    "lib/cmake/menutools/menutoolsConfigVersion.cmake",
+    "lib/cmake/menutools/menutoolsTargets.cmake",
+    "include/menutools/install_layout.h",
+    "include/menutools/language.h",
+    "include/menutools/edition.h",
+    "include/menutools/processes.h",
+]
+
+# What the consumer prints: the package version find_package found, the
+# definitions that came with the target, and one result from each of the
+# install layout, the language settings and the edition detection.
+CONSUMER_OUTPUT = [
+    "package " + PROJECT_VERSION,
+    "UNICODE _UNICODE _WIN32_WINNT=0x0601",
+    "JoinStrings: C:\\Velmora\\RUVO",
+    "LanguageIndexForLcid(0x0407): 1",
+    "DecideWindowsEdition(6.1, workstation): Windows 7 1, Server 2008 R2 0",
+]
+
+
+def run(command, cwd=None):
+    """Runs a command; fails the test with its output when it fails."""
+    result = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
+                            timeout=RUN_TIMEOUT)
+    if result.returncode != 0:
+        raise AssertionError("%s exited with %d:\n%s%s" % (
+            " ".join(command), result.returncode, result.stdout.decode("utf-8", "replace"),
+            result.stderr.decode("utf-8", "replace")))
+    return result.stdout.decode("utf-8", "replace")
+
+
+def accepts_version(requested):
+    """Whether the installed version file accepts find_package(menutools <requested>)."""
+    with tempfile.TemporaryDirectory(dir=SCRATCH) as folder:
+        script = os.path.join(folder, "ask.cmake")
+        major = requested.split(".")[0]
+        with open(script, "w", encoding="utf-8") as file:
+            file.write('set(PACKAGE_FIND_VERSION "%s")\n' % requested)
+            file.write('set(PACKAGE_FIND_VERSION_MAJOR "%s")\n' % major)
+            file.write('include("%s")\n' % os.path.join(PACKAGE_DIR, "menutoolsConfigVersion.cmake"))
+            file.write('message("compatible=${PACKAGE_VERSION_COMPATIBLE}")\n')
+        result = subprocess.run([CMAKE, "-P", script], capture_output=True, timeout=RUN_TIMEOUT)
+    found = re.search(r"compatible=(\S*)", result.stderr.decode("utf-8", "replace"))
+    if found is None:
+        raise AssertionError("the version file gave no answer for " + requested)
+    return found.group(1) == "TRUE"
+
+
+class PackageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        shutil.rmtree(SCRATCH, ignore_errors=True)
+        os.makedirs(SCRATCH)
+        run([CMAKE, "--install", BUILD_DIR, "--prefix", PREFIX])
+
+    def test_install_holds_library_headers_package_programs_and_readme(self):
+        for name in INSTALLED_FILES:
+            with self.subTest(file=name):
+                self.assertTrue(os.path.isfile(os.path.join(PREFIX, name)))
+        headers = sorted(os.listdir(HEADER_DIR))
+        # The release helpers are the library's own; no public header needs them.
+        self.assertNotIn("release.h", headers)
+        for header in headers:
+            with open(os.path.join(HEADER_DIR, header), encoding="utf-8") as file:
+                included = re.findall(r'^\s*#\s*include\s*"([^"]+)"', file.read(), re.MULTILINE)
+            with self.subTest(header=header):
+                self.assertEqual([], [name for name in included if name not in headers])
+        # Nothing installed may point back into the source tree or the build.
+        for folder, _, files in os.walk(PREFIX):
+            for name in files:
+                if name.endswith((".cmake", ".h")):
+                    with open(os.path.join(folder, name), encoding="utf-8") as file:
+                        text = file.read()
+                    with self.subTest(file=name):
+                        self.assertNotIn(SOURCE_DIR, text)
+                        self.assertNotIn(BUILD_DIR, text)
+        # Same major version only, and no older release for a later request.
+        self.assertEqual({"18": True, "18.1": True, PROJECT_VERSION: True, "17": False,
+                          "18.99": False, "19": False},
+                         {version: accepts_version(version)
+                          for version in ["18", "18.1", PROJECT_VERSION, "17", "18.99", "19"]})
+
+    def test_consumer_built_through_find_package_runs_under_wine(self):
+        # The prefix is also a find root: the toolchain looks for packages
+        # below its roots only.
+        run([CMAKE, "-S", CONSUMER_SOURCE, "-B", CONSUMER_BUILD, "-G", GENERATOR,
+             "-DCMAKE_TOOLCHAIN_FILE=" + TOOLCHAIN, "-DCMAKE_BUILD_TYPE=" + BUILD_TYPE,
+             "-DCMAKE_PREFIX_PATH=" + PREFIX, "-DCMAKE_FIND_ROOT_PATH=" + PREFIX,
+             "-DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF"])
+        with open(os.path.join(CONSUMER_BUILD, "CMakeCache.txt"), encoding="utf-8") as file:
+            found = re.search(r"^menutools_DIR:PATH=(.*)$", file.read(), re.MULTILINE)
+        self.assertEqual(os.path.realpath(PACKAGE_DIR), os.path.realpath(found.group(1)))
+        run([CMAKE, "--build", CONSUMER_BUILD])
+        output = run(["wine", os.path.join(CONSUMER_BUILD, "consumer.exe")])
+        self.assertEqual(CONSUMER_OUTPUT, output.splitlines())
+
+
+if __name__ == "__main__":
+    unittest.main()
