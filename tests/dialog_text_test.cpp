@@ -158,7 +158,6 @@ TEST(SetTextFromResource, GivesItemAndWindowTheDecodedText) {
 // What a helper thread saw of the information box before closing it.
 struct SeenBox {
   bool found = false;
-  bool foreground = false;
   std::wstring caption;
   std::wstring text;
   HICON icon = nullptr;
@@ -191,8 +190,6 @@ BOOL CALLBACK FindIconControl(HWND child, LPARAM icon) {
 // this thread shows, records it and closes it with OK.
 template <typename Show>
 SeenBox ShowAndClose(Show show) {
-  // A box shown by a parallel test process would take the foreground.
-  TestTurn turn(L"menutools-tests-message-boxes");
   SeenBox seen;
   std::atomic<bool> returned{false};
   const DWORD owner = GetCurrentThreadId();
@@ -205,7 +202,6 @@ SeenBox ShowAndClose(Show show) {
         seen.found = true;
         seen.caption = TextOf(box);
         seen.text = TextOf(GetDlgItem(box, 0xFFFF));
-        seen.foreground = GetForegroundWindow() == box;
         EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&seen.icon));
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         return;
@@ -234,14 +230,17 @@ void ExpectInformationBox(const SeenBox& seen, const std::wstring& text) {
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(seen.caption, L"INFORMATION");
   EXPECT_EQ(seen.text, text);
-  // Wine 8 gives a message box no WS_EX_TOPMOST, whatever its flags, so the
-  // top-most request can't be seen here; the foreground request can.
-  EXPECT_TRUE(seen.foreground);
+  // Neither the top-most nor the foreground request shows under Wine 8: it
+  // gives a message box no WS_EX_TOPMOST, whatever its flags, and makes every
+  // box it shows the foreground window, MB_SETFOREGROUND or not. Nor is the
+  // foreground this test's own: the console window that Wine opens for a
+  // program that a parallel test process starts takes it at any moment. An
+  // assertion on it could only fail by chance, so there is none.
   EXPECT_NE(seen.icon, nullptr);
   EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_INFORMATION));
 }
 
-TEST(ShowInformation, ShowsAnInformationBoxInFrontAndReturnsOk) {
+TEST(ShowInformation, ShowsAnInformationBoxAndReturnsOk) {
   int result = -1;
   const SeenBox seen = ShowAndClose([&] { result = ShowInformation(L"Setup is done.\n\u00E4"); });
   ExpectInformationBox(seen, L"Setup is done.\n\u00E4");

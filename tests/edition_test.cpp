@@ -92,9 +92,12 @@ const Row* FindRow(DWORD major, DWORD minor, BYTE productType, bool hpc) {
   return nullptr;
 }
 
-bool CreateKey(HKEY root, const std::wstring& path) {
+// `view` is 0 for this program's own registry view, or KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY for one of the two views of a 64-bit Windows (a 32-bit
+// Windows has one registry and ignores both flags).
+bool CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0) {
   HKEY key = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
@@ -102,27 +105,42 @@ bool CreateKey(HKEY root, const std::wstring& path) {
   return true;
 }
 
-// A key below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, deleted with its
-// subkeys when the object goes.
+// A key below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, in the registry view
+// `view` (as for CreateKey), deleted with its subkeys when the object goes.
 class ScopedKey {
  public:
-  ScopedKey(HKEY root, std::wstring path) : root_(root), path_(std::move(path)) {}
+  ScopedKey(HKEY root, std::wstring path, REGSAM view = 0)
+      : root_(root), path_(std::move(path)), view_(view) {}
   ~ScopedKey() {
-    RegDeleteTreeW(root_, path_.c_str());
-    RegDeleteKeyW(root_, path_.c_str());
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_ALL_ACCESS | view_, &key) == ERROR_SUCCESS) {
+      RegDeleteTreeW(key, nullptr);
+      RegCloseKey(key);
+    }
+    RegDeleteKeyExW(root_, path_.c_str(), view_, 0);
   }
   ScopedKey(const ScopedKey&) = delete;
   ScopedKey& operator=(const ScopedKey&) = delete;
   const std::wstring& path() const { return path_; }
-  bool Create() const { return CreateKey(root_, path_); }
+  bool Create() const { return CreateKey(root_, path_, view_); }
+  // Creates the key when it is missing.
   bool SetString(const wchar_t* name, const std::wstring& value) const {
-    return RegSetKeyValueW(root_, path_.c_str(), name, REG_SZ, value.c_str(),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) ==
-           ERROR_SUCCESS;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view_, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    const LSTATUS set =
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return set == ERROR_SUCCESS;
   }
   bool Exists() const {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) {
+      return false;
+    }
     RegCloseKey(key);
     return true;
   }
@@ -130,6 +148,7 @@ class ScopedKey {
  private:
   HKEY root_;
   std::wstring path_;
+  REGSAM view_;
 };
 
 OSVERSIONINFOEXW ReportedVersion() {
@@ -263,10 +282,20 @@ BOOL WINAPI FakeProductInfo(DWORD major, DWORD minor, DWORD spMajor, DWORD spMin
 }
 BOOL WINAPI SilentProductInfo(DWORD, DWORD, DWORD, DWORD, PDWORD) { return FALSE; }
 
+// Where an HPC product registers its subkey of SOFTWARE\Microsoft: in the
+// 64-bit view on a 64-bit Windows; a 32-bit Windows ignores the flag.
+constexpr REGSAM kHpcProductView = KEY_WOW64_64KEY;
+
+// No HPC subkey exists in either view while the lock is held, unless the test
+// holding it makes one.
+bool NoHpcSubkey() {
+  return !HasSubkeyContaining(kMicrosoftKey, L"HPC", FALSE) &&
+         !HasSubkeyContaining(kMicrosoftKey, L"HPC", TRUE);
+}
+
 TEST(IsHpcMachine, ProductTypeOrSubkeyUnderMicrosoftDecides) {
   TestTurn lock(kHpcLockName);
-  // No HPC subkey exists while the lock is held, unless this test makes one.
-  ASSERT_FALSE(HasSubkeyContaining(kMicrosoftKey, L"HPC", FALSE));
+  ASSERT_TRUE(NoHpcSubkey());
 
   g_productType = kHpcProductType;
   g_productInfoCalls = 0;
@@ -279,14 +308,44 @@ TEST(IsHpcMachine, ProductTypeOrSubkeyUnderMicrosoftDecides) {
   EXPECT_FALSE(IsHpcMachine(6, 0));  // Wine's GetProductInfo names no HPC edition
 
   for (const wchar_t* name : {L"menutools hpcpack", L"Menutools HPC Pack 2008 R2"}) {
-    ScopedKey subkey(HKEY_LOCAL_MACHINE,
-                     std::wstring(kMicrosoftKey) + L"\\" + UniqueName(name));
+    ScopedKey subkey(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + UniqueName(name),
+                     kHpcProductView);
     ASSERT_TRUE(subkey.Create()) << name;
     EXPECT_TRUE(IsHpcMachineWith(FakeProductInfo, 6, 1)) << name;
     EXPECT_TRUE(IsHpcMachineWith(nullptr, 6, 1)) << name;
     EXPECT_TRUE(IsHpcMachine(6, 0)) << name;
   }
   EXPECT_FALSE(IsHpcMachineWith(nullptr, 6, 1));
+}
+
+// On a 64-bit Windows this 32-bit program sees HKLM\SOFTWARE\Microsoft in the
+// 32-bit view, where an HPC product's subkey is not: the search must look in
+// the 64-bit view there, and finds nothing that is only in the 32-bit one. A
+// 32-bit Windows has one view, which holds both subkeys.
+TEST(IsHpcMachine, LooksInThe64BitViewOnA64BitWindows) {
+  TestTurn lock(kHpcLockName);
+  ASSERT_TRUE(NoHpcSubkey());
+  const bool wow64 = RunsUnderWow64();
+  const std::wstring name = UniqueName(L"Menutools HPC Pack");
+  {
+    ScopedKey only64(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
+                     KEY_WOW64_64KEY);
+    ASSERT_TRUE(only64.Create());
+    // The subkey is where it is meant to be, and only there.
+    ASSERT_TRUE(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE));
+    ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), FALSE), wow64 ? FALSE : TRUE);
+    EXPECT_TRUE(IsHpcMachineWith(nullptr, 6, 1));
+    EXPECT_TRUE(IsHpcMachineWith(SilentProductInfo, 6, 0));
+    EXPECT_TRUE(IsHpcMachine(6, 1));
+  }
+  {
+    ScopedKey only32(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
+                     KEY_WOW64_32KEY);
+    ASSERT_TRUE(only32.Create());
+    ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE), wow64 ? FALSE : TRUE);
+    EXPECT_EQ(IsHpcMachineWith(nullptr, 6, 1), wow64 ? FALSE : TRUE);
+    EXPECT_EQ(IsHpcMachine(6, 1), wow64 ? FALSE : TRUE);
+  }
 }
 
 TEST(DetectWindowsEdition, AgreesWithTheTableForWhatThisProcessIsTold) {
@@ -355,7 +414,8 @@ TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
 TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
   TestTurn lock(kHpcLockName);
   ScopedKey subkey(HKEY_LOCAL_MACHINE,
-                   std::wstring(kMicrosoftKey) + L"\\" + UniqueName(L"Menutools-HpcPack"));
+                   std::wstring(kMicrosoftKey) + L"\\" + UniqueName(L"Menutools-HpcPack"),
+                   kHpcProductView);
   ASSERT_TRUE(subkey.Create());
   for (const wchar_t* setting : {L"win2008", L"win7", L"win2008r2", L"vista", L"win2003"}) {
     const ProbeResult result = ProbeUnder(setting);
@@ -367,6 +427,12 @@ TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
       EXPECT_EQ(result.detected, Narrow(OnlyFlag(6))) << where;
     }
   }
+}
+
+// Unchanged, the variable names the processor of the machine: a 64-bit one
+// under WOW64, the x86 family on Wine's 32-bit Windows.
+TEST(Is64BitProcessor, AnswersTrueOnA64BitWindows) {
+  EXPECT_EQ(Is64BitProcessor(), RunsUnderWow64() ? TRUE : FALSE);
 }
 
 TEST(Is64BitProcessor, LooksForThe64BitMarkersCaseSensitively) {
@@ -390,17 +456,11 @@ TEST(Is64BitProcessor, LooksForThe64BitMarkersCaseSensitively) {
   EXPECT_FALSE(Is64BitProcessor());
 }
 
+// Each view is searched with keys made in it. HKLM\SOFTWARE is one of the keys
+// that a 64-bit Windows keeps apart for 32-bit programs: there the other view
+// does not see them; a 32-bit Windows has only one.
 TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
-  ScopedKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-subkeys"));
-  ASSERT_TRUE(parent.Create());
-  for (const BOOL view64 : {FALSE, TRUE}) {
-    EXPECT_FALSE(HasSubkeyContaining(parent.path().c_str(), L"", view64));  // no subkeys yet
-  }
-  for (const wchar_t* name : {L"Alpha", L"Microsoft HPC Pack 2008 R2", L"zeta hpcpack"}) {
-    ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, parent.path() + L"\\" + name)) << name;
-  }
-  // Values are no subkeys.
-  ASSERT_TRUE(parent.SetString(L"beta HPC value", L"HPC"));
+  const bool wow64 = RunsUnderWow64();
   const struct {
     const wchar_t* text;
     BOOL found;
@@ -410,10 +470,26 @@ TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
       {L"Microsoft HPC Pack 2008 R2 ", FALSE},
   };
   for (const BOOL view64 : {FALSE, TRUE}) {
+    const REGSAM view = view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    ScopedKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-subkeys"), view);
+    ASSERT_TRUE(parent.Create());
+    EXPECT_FALSE(HasSubkeyContaining(parent.path().c_str(), L"", view64));  // no subkeys yet
+    for (const wchar_t* name : {L"Alpha", L"Microsoft HPC Pack 2008 R2", L"zeta hpcpack"}) {
+      ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, parent.path() + L"\\" + name, view)) << name;
+    }
+    // Values are no subkeys.
+    ASSERT_TRUE(parent.SetString(L"beta HPC value", L"HPC"));
     for (const auto& c : cases) {
       EXPECT_EQ(HasSubkeyContaining(parent.path().c_str(), c.text, view64), c.found)
           << c.text << " view64=" << view64;
     }
+    const BOOL otherView = view64 ? FALSE : TRUE;
+    EXPECT_EQ(HasSubkeyContaining(parent.path().c_str(), L"HPC", otherView), wow64 ? FALSE : TRUE)
+        << "view64=" << view64;
+    // Looking in the other view created the key there when it was missing;
+    // the scope ends with that one gone too.
+    ScopedKey sameNameInOtherView(HKEY_LOCAL_MACHINE, parent.path(),
+                                  view64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
   }
 }
 

@@ -26,10 +26,13 @@ struct RegistryValue {
   std::vector<BYTE> data;
 };
 
-RegistryValue ReadValue(HKEY root, const wchar_t* subkey, const std::wstring& name) {
+// `view` may name one of a 64-bit Windows' two registry views
+// (KEY_WOW64_64KEY, KEY_WOW64_32KEY); 0 is this program's own.
+RegistryValue ReadValue(HKEY root, const wchar_t* subkey, const std::wstring& name,
+                        REGSAM view = 0) {
   RegistryValue value;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return value;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return value;
   DWORD size = 0;
   if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
     value.data.resize(size);
@@ -396,6 +399,57 @@ TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAndChangesNothing) {
   EXPECT_TRUE(MachineValueExists(variable.name()));
   EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
   EXPECT_TRUE(listener.Seen().empty());
+}
+
+// What the 64-bit reg.exe of a 64-bit Windows prints for one value; a 32-bit
+// program under WOW64 reaches the native System32 folder as Sysnative.
+std::wstring QueryWith64BitReg(const std::wstring& key, const std::wstring& name) {
+  wchar_t windows[MAX_PATH + 1] = L"";
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  return RunAndCapture(L"\"" + std::wstring(windows) + L"\\Sysnative\\reg.exe\" query \"" + key +
+                       L"\" /v \"" + name + L"\"");
+}
+
+// Neither environment key lies under a key that a 64-bit Windows keeps apart
+// for 32-bit programs: what this 32-bit program writes or deletes there is
+// what 64-bit programs (Explorer, which starts new processes, among them) read.
+TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
+  TestTurn turn(kBroadcastTurn);
+  const bool wow64 = RunsUnderWow64();
+  const struct {
+    int scope;
+    HKEY root;
+    const wchar_t* key;
+    const wchar_t* rootName;
+  } scopes[] = {{kUserScope, HKEY_CURRENT_USER, kUserKey, L"HKCU"},
+                {kMachineScope, HKEY_LOCAL_MACHINE, kMachineKey, L"HKLM"}};
+  for (const auto& s : scopes) {
+    SCOPED_TRACE(s.rootName);
+    OwnVariable variable(L"VELMORA_WOW64");
+    const std::wstring value = L"C:\\Velmora " + variable.name();
+    const std::wstring key = std::wstring(s.rootName) + L"\\" + s.key;
+    ASSERT_EQ(SetEnvironmentValue(variable.c_str(), value.c_str(), REG_SZ, s.scope), S_OK);
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      const RegistryValue read = ReadValue(s.root, s.key, variable.name(), view);
+      EXPECT_TRUE(read.exists) << "view " << view;
+      EXPECT_EQ(read.data, BytesOf(value.c_str(), (value.size() + 1) * sizeof(wchar_t)))
+          << "view " << view;
+    }
+    if (wow64) {
+      const std::wstring printed = QueryWith64BitReg(key, variable.name());
+      EXPECT_NE(printed.find(variable.name() + L"    REG_SZ    " + value + L"\r\n"),
+                std::wstring::npos)
+          << std::string(printed.begin(), printed.end());
+    }
+
+    ASSERT_EQ(DeleteEnvironmentValue(variable.c_str(), s.scope), S_OK);
+    EXPECT_FALSE(ReadValue(s.root, s.key, variable.name(), KEY_WOW64_64KEY).exists);
+    if (wow64) {
+      const std::wstring printed = QueryWith64BitReg(key, variable.name());
+      EXPECT_EQ(printed.find(variable.name()), std::wstring::npos)
+          << std::string(printed.begin(), printed.end());
+    }
+  }
 }
 
 // ReadRegistryString writes into a buffer of the caller's; these units after

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "folder_removal.h"
@@ -96,6 +97,38 @@ TEST(WriteShortcut, StoresEveryPropertyAndCreatesTheFolders) {
   EXPECT_EQ(read.iconPath, L"C:\\S\\RUVO\\icons\\ruvo_hi.ico");
   EXPECT_EQ(read.iconIndex, 0);
   EXPECT_EQ(read.showCommand, SW_SHOWNORMAL);
+}
+
+// The values a shortcut also gets when nothing is set (show command 1, icon
+// index 0) can't tell a stored value from an ignored one: these can. Read back
+// through the shell link object and from the file's header, where the
+// published format keeps the icon index at 0x38 and the show command at 0x3C.
+// Wine's shell link object reads every shortcut's show command as 1 (the
+// header holds the value saved), so that one is taken from the header alone;
+// write_shortcut_e2e.py reads the same values with lnkinfo.
+TEST(WriteShortcut, StoresAShowCommandAndIconIndexOtherThanTheDefaults) {
+  constexpr size_t kIconIndexOffset = 0x38;
+  constexpr size_t kShowCommandOffset = 0x3C;
+  constexpr int kIconIndex = 3;
+  ScratchFolder scratch(L"write-show");
+  const std::wstring link = scratch / L"Minimized.lnk";
+  EXPECT_EQ(WriteShortcut(link.c_str(), L"C:\\S\\RUVO\\bin\\ruvo5.exe", L"", L"%USERPROFILE%",
+                          L"Minimized", L"C:\\S\\RUVO\\icons\\ruvo_hi.ico", kIconIndex,
+                          SW_SHOWMINNOACTIVE),
+            S_OK);
+  const ShortcutProperties read = ReadShortcut(link);
+  ASSERT_TRUE(read.loaded);
+  EXPECT_EQ(read.iconPath, L"C:\\S\\RUVO\\icons\\ruvo_hi.ico");
+  EXPECT_EQ(read.iconIndex, kIconIndex);
+
+  const std::string bytes = ReadBytes(link);
+  ASSERT_GE(bytes.size(), kShowCommandOffset + sizeof(INT32));
+  INT32 iconIndex = 0;
+  INT32 showCommand = 0;
+  memcpy(&iconIndex, bytes.data() + kIconIndexOffset, sizeof(iconIndex));
+  memcpy(&showCommand, bytes.data() + kShowCommandOffset, sizeof(showCommand));
+  EXPECT_EQ(iconIndex, kIconIndex);
+  EXPECT_EQ(showCommand, SW_SHOWMINNOACTIVE);
 }
 
 TEST(WriteShortcut, ReportsAFailedSave) {

@@ -153,11 +153,15 @@ std::wstring ShellFolder(int csidl) {
   return path;
 }
 
-std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& probe) {
-  CreateFolders(programPath.substr(0, programPath.rfind(L'\\')));
-  if (!CopyFileW(ModulePath().c_str(), programPath.c_str(), FALSE)) {
-    throw std::runtime_error("cannot copy the test program");
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64)) {
+    throw std::runtime_error("IsWow64Process failed");
   }
+  return wow64 != FALSE;
+}
+
+std::wstring RunAndCapture(std::wstring commandLine) {
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
@@ -170,8 +174,6 @@ std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& pr
   startup.hStdError = writeEnd;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION process = {};
-  std::wstring commandLine =
-      L"\"" + programPath + L"\" --probe " + std::wstring(probe.begin(), probe.end());
   const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
                                       nullptr, nullptr, &startup, &process);
   CloseHandle(writeEnd);
@@ -187,8 +189,18 @@ std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& pr
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
-  DeleteFileW(programPath.c_str());
   return Utf8ToWide(output);
+}
+
+std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& probe) {
+  CreateFolders(programPath.substr(0, programPath.rfind(L'\\')));
+  if (!CopyFileW(ModulePath().c_str(), programPath.c_str(), FALSE)) {
+    throw std::runtime_error("cannot copy the test program");
+  }
+  const std::wstring output = RunAndCapture(L"\"" + programPath + L"\" --probe " +
+                                            std::wstring(probe.begin(), probe.end()));
+  DeleteFileW(programPath.c_str());
+  return output;
 }
 
 std::wstring ProbeValue(const std::wstring& output, const std::wstring& name) {

@@ -88,6 +88,15 @@ class TestTurn {
 // The path of a shell folder (CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, ...).
 std::wstring ShellFolder(int csidl);
 
+// Whether this 32-bit program runs under WOW64, on a 64-bit Windows, as the
+// system answers it (IsWow64Process). The tests that differ between the two
+// platforms ask this, not the test run's settings.
+bool RunsUnderWow64();
+
+// Runs `commandLine` on this program's console, waits for it to end and
+// returns what it wrote to its standard output and error, decoded from UTF-8.
+std::wstring RunAndCapture(std::wstring commandLine);
+
 // Copies this test program to `programPath` (creating its folders), runs it
 // there with `--probe NAME` and returns what it printed. Probes are the
 // functions registered below; they print "name=value" lines.

@@ -1,10 +1,30 @@
 # Wine settings shared by the scripts and the test wrapper. Expects WINEPREFIX
-# and HOME to be set to folders of the build; sourced, not run.
+# and HOME to be set to folders of the build (wine_select_platform does that
+# for the tests); sourced, not run.
+
+# The Windows platform the tests run on, from MENUTOOLS_WINEARCH: win32 (the
+# default), a 32-bit Windows, or win64, a 64-bit Windows that runs the 32-bit
+# programs under WOW64. Each platform has a prefix and a HOME of its own in
+# the build folder $1, so that both can be prepared and used side by side.
+# Exports MENUTOOLS_WINEARCH, WINEPREFIX and HOME; returns 2 for another value.
+wine_select_platform() {
+  MENUTOOLS_WINEARCH=${MENUTOOLS_WINEARCH:-win32}
+  case "$MENUTOOLS_WINEARCH" in
+    win32) WINEPREFIX="$1/wineprefix" HOME="$1/home" ;;
+    win64) WINEPREFIX="$1/wineprefix64" HOME="$1/home64" ;;
+    *)
+      echo "wine: MENUTOOLS_WINEARCH is win32 or win64, not '$MENUTOOLS_WINEARCH'" >&2
+      return 2
+      ;;
+  esac
+  export MENUTOOLS_WINEARCH WINEPREFIX HOME
+}
 
 # Headless and quiet; Wine's shell integration off, so that saved shortcuts
-# create no desktop-menu files under HOME.
+# create no desktop-menu files under HOME. The prefix's architecture follows
+# MENUTOOLS_WINEARCH (win32 unless set).
 wine_environment() {
-  export WINEARCH=win32
+  export WINEARCH="${MENUTOOLS_WINEARCH:-win32}"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
   unset DISPLAY WAYLAND_DISPLAY
@@ -20,8 +40,11 @@ wine_prepare_prefix() {
   (
     flock 9
     [ -f "$stamp" ] && exit 0
-    echo "wine-env: preparing the Wine prefix $WINEPREFIX" >&2
+    echo "wine-env: preparing the Wine prefix $WINEPREFIX ($WINEARCH)" >&2
     wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed in $WINEPREFIX" >&2; exit 1; }
+    # Both settings lie under HKCU\Software, which a 64-bit Windows shares
+    # between its 32-bit and 64-bit programs: the 32-bit reg writes them for
+    # both in a win64 prefix.
     # A crashing program exits (with 5) instead of waiting in the debugger.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     # Windows exist off-screen, so that message boxes block as on Windows.

@@ -5,6 +5,7 @@ Wine's environment; MENUTOOLS_BIN names the folder of the built programs and
 MENUTOOLS_ICON the icon file that stands in for the suite's own.
 """
 
+import functools
 import os
 import re
 import shutil
@@ -56,6 +57,16 @@ def programs_folder(csidl):
     if code != 0:
         raise RuntimeError("no shell folder %d" % csidl)
     return output.strip()
+
+
+@functools.lru_cache(maxsize=None)
+def runs_under_wow64():
+    """Whether the prefix runs the 32-bit programs under WOW64, on a 64-bit
+    Windows, as the system answers a 32-bit program (IsWow64Process)."""
+    code, output = tool_output("wow64.exe")
+    if code != 0 or output.strip() not in ("0", "1"):
+        raise RuntimeError("no answer from wow64.exe: %d %r" % (code, output))
+    return output.strip() == "1"
 
 
 def unique(tag):

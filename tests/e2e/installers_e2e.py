@@ -16,18 +16,23 @@ import time
 import unittest
 
 from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, PREFIX, StartMenu, parse_pairs,
-                          programs_folder, read_with_lnkinfo, read_with_shell, tree, unix_path)
+                          read_with_lnkinfo, read_with_shell, runs_under_wow64, tree, unix_path)
 
 INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
-# msiexec's logs, kept for the failure messages and after them.
-LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e")
+# msiexec's logs, kept for the failure messages and after them, one folder for
+# each platform's pass.
+LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e",
+                       os.environ.get("MENUTOOLS_WINEARCH", "win32"))
 RUN_TIMEOUT = 120
 POLL_INTERVAL = 0.1
 UNINSTALLER_START_GRACE = 5
 
 # The samples' install folder and start-menu folder.
 PRODUCT = "Velmora RUVO Sample"
-CSIDL_PROGRAM_FILES = 38
+# The Program Files folder of 32-bit programs, where both 32-bit samples
+# install: on a 64-bit Windows the "(x86)" one; the other holds 64-bit programs.
+PROGRAM_FILES_32 = "C:\\Program Files"
+PROGRAM_FILES_X86 = "C:\\Program Files (x86)"
 NSIS_UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
 MSI_UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"
 
@@ -118,8 +123,11 @@ class SampleInstallerTest:
         cls.own = StartMenu(CSIDL_PROGRAMS)
         cls.all_users.folder(PRODUCT)
         cls.own.folder(PRODUCT)
-        cls.root = programs_folder(CSIDL_PROGRAM_FILES) + "\\" + PRODUCT
+        cls.wow64 = runs_under_wow64()
+        cls.root = (PROGRAM_FILES_X86 if cls.wow64 else PROGRAM_FILES_32) + "\\" + PRODUCT
         cls.root_unix = unix_path(cls.root)
+        # Nothing of the sample belongs in the 64-bit programs' folder.
+        cls.root_64_unix = unix_path(PROGRAM_FILES_32 + "\\" + PRODUCT) if cls.wow64 else None
         cls.suite_folder = os.path.join(cls.all_users.unix, PRODUCT)
         cls.fluid_dynamics = os.path.join(cls.suite_folder, "Fluid Dynamics")
 
@@ -136,6 +144,8 @@ class SampleInstallerTest:
         self.all_users.clean()
         self.own.clean()
         shutil.rmtree(self.root_unix, ignore_errors=True)
+        if self.root_64_unix:
+            shutil.rmtree(self.root_64_unix, ignore_errors=True)
 
     def host_setup_report(self):
         path = os.path.join(self.root_unix, HOST_SETUP_REPORT)
@@ -149,6 +159,9 @@ class SampleInstallerTest:
         report away, so that the next run of menusetup writes a new one."""
         self.assertEqual(tree(self.root_unix),
                          relative_paths(*LAYOUT, HOST_SETUP_REPORT, *extra_files))
+        if self.root_64_unix:
+            self.assertFalse(os.path.exists(self.root_64_unix),
+                             "a 32-bit installer wrote to the 64-bit programs' folder")
         name = "RUVO %s.lnk" % revision
         self.assertEqual(tree(self.suite_folder),
                          relative_paths("Fluid Dynamics", "Fluid Dynamics/" + name))

@@ -1,0 +1,40 @@
+// The platform a test run is on, as the system reports it: a 32-bit Windows,
+// or a 64-bit Windows that runs this 32-bit program under WOW64.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+std::wstring Variable(const wchar_t* name) {
+  std::wstring value(32767, L'\0');
+  value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+  return value;
+}
+
+// The build's wrapper names the prefix it chose; the system must agree, or a
+// 64-bit pass would quietly repeat the 32-bit one.
+TEST(Platform, IsTheOneTheTestRunAskedFor) {
+  const std::wstring asked = Variable(L"MENUTOOLS_WINEARCH");
+  if (asked.empty()) GTEST_SKIP() << "not started through the build's wine-env wrapper";
+  ASSERT_TRUE(asked == L"win32" || asked == L"win64");
+  EXPECT_EQ(RunsUnderWow64(), asked == L"win64");
+}
+
+// What the other tests rely on when they tell the platforms apart.
+TEST(Platform, Wow64RedirectsProgramFilesAndNamesTheNativeProcessor) {
+  const bool wow64 = RunsUnderWow64();
+  wchar_t folder[MAX_PATH + 1] = L"";
+  EXPECT_EQ(GetSystemWow64DirectoryW(folder, MAX_PATH) != 0, wow64);
+  EXPECT_EQ(ShellFolder(CSIDL_PROGRAM_FILES),
+            wow64 ? L"C:\\Program Files (x86)" : L"C:\\Program Files");
+  EXPECT_EQ(Variable(L"PROCESSOR_ARCHITECTURE"), L"x86");
+  EXPECT_EQ(Variable(L"PROCESSOR_ARCHITEW6432"), wow64 ? L"AMD64" : L"");
+}
+
+}  // namespace
