@@ -10,21 +10,18 @@ from installation import BIN, InstallationTestCase, read_with_lnkinfo, tree, uni
 
 
 class MenuSetupTest(InstallationTestCase):
-    def test_administrator_gets_the_shortcut_in_the_all_users_folder(self):
-        folder = self.menu_folder(unique("Velmora RUVO 18.2"))
-        installation = self.new_installation(folder_name=folder, revision="18.2")
-        self.run_program(installation, "menusetup.exe")
-        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
-        self.assertFalse(os.path.exists(os.path.join(self.own.unix, folder)))
-        self.assert_host_setup_ran(installation)
+    def test_each_user_gets_the_shortcut_in_the_programs_folder_they_work_in(self):
+        # The administrator in the all-users folder, a standard user in their own.
+        def set_up(standard_user, start_menu):
+            folder = self.menu_folder(unique("Velmora RUVO 18.2"))
+            installation = self.new_installation(folder_name=folder, revision="18.2")
+            self.run_program(installation, "menusetup.exe", standard_user=standard_user)
+            self.assert_launcher_shortcut(start_menu, installation, folder, "18.2")
+            other = self.start_menu(not standard_user)
+            self.assertFalse(os.path.exists(os.path.join(other.unix, folder)))
+            self.assert_host_setup_ran(installation)
 
-    def test_standard_user_gets_the_shortcut_in_their_own_folder(self):
-        folder = self.menu_folder(unique("Velmora RUVO 18.2"))
-        installation = self.new_installation(folder_name=folder, revision="18.2")
-        self.run_program(installation, "menusetup.exe", standard_user=True)
-        self.assert_launcher_shortcut(self.own, installation, folder, "18.2")
-        self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, folder)))
-        self.assert_host_setup_ran(installation)
+        self.for_each_user(set_up)
 
     def test_command_line_arguments_are_ignored(self):
         folder = self.menu_folder(unique("Velmora"))
