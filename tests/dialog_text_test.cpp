@@ -38,15 +38,17 @@ struct Loaded {
   int size = 0;
   int filled = 0;
   std::wstring text;
+  bool guardIntact = false;
 };
 
 Loaded Load(int base, int offset) {
   Loaded loaded;
   loaded.size = LoadUtf8String(base, Self(), offset, nullptr, 0);
   if (loaded.size < 1) return loaded;
-  std::wstring buffer(static_cast<size_t>(loaded.size), L'#');
+  GuardedBuffer buffer(static_cast<size_t>(loaded.size));
   loaded.filled = LoadUtf8String(base, Self(), offset, buffer.data(), loaded.size);
-  loaded.text = buffer.c_str();
+  loaded.text = buffer.text();
+  loaded.guardIntact = buffer.guardIntact();
   return loaded;
 }
 
@@ -71,6 +73,7 @@ TEST(LoadUtf8String, DecodesTheUtf8BytesThatTheStoredCharactersCarry) {
     EXPECT_EQ(loaded.text, c.text) << c.base << "+" << c.offset;
     EXPECT_EQ(loaded.size, units + 2) << c.base << "+" << c.offset;
     EXPECT_EQ(loaded.filled, units + 2) << c.base << "+" << c.offset;
+    EXPECT_TRUE(loaded.guardIntact) << c.base << "+" << c.offset;
   }
 }
 
@@ -78,11 +81,14 @@ TEST(LoadUtf8String, ReturnsOneAndAnEmptyTextWhenTheBufferIsOneUnitShort) {
   for (const int offset : {kAscii, kUmlaut, kMixed}) {
     const int size = LoadUtf8String(kBase, Self(), offset, nullptr, 0);
     const int needed = size - 1;  // the text and its terminator
-    std::wstring buffer(static_cast<size_t>(needed), L'#');
-    EXPECT_EQ(LoadUtf8String(kBase, Self(), offset, buffer.data(), needed - 1), 1) << offset;
-    EXPECT_EQ(buffer[0], L'\0') << offset;
+    GuardedBuffer shorter(static_cast<size_t>(needed - 1));
+    EXPECT_EQ(LoadUtf8String(kBase, Self(), offset, shorter.data(), needed - 1), 1) << offset;
+    EXPECT_EQ(shorter.text(), L"") << offset;
+    EXPECT_TRUE(shorter.guardIntact()) << offset;
     // Exactly the units needed are enough.
-    EXPECT_EQ(LoadUtf8String(kBase, Self(), offset, buffer.data(), needed), size) << offset;
+    GuardedBuffer exact(static_cast<size_t>(needed));
+    EXPECT_EQ(LoadUtf8String(kBase, Self(), offset, exact.data(), needed), size) << offset;
+    EXPECT_TRUE(exact.guardIntact()) << offset;
   }
   EXPECT_EQ(LoadUtf8String(kBase, Self(), kAscii, nullptr, 5), 1);  // room claimed, none given
 }

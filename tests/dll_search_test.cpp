@@ -35,10 +35,8 @@ const bool kDefaultProbe =
 // where a load by bare name would otherwise find it.
 TEST(RestrictDllSearchToSystem, LoadByBareNameIgnoresADllPlantedBesideTheProgram) {
   ScratchFolder scratch(L"dll-search");
-  std::wstring module(MAX_PATH * 4, L'\0');
-  module.resize(GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size())));
-  const std::wstring planted = module.substr(0, module.rfind(L'\\')) + L"\\planted.dll";
-  ASSERT_TRUE(CopyFileW(planted.c_str(), (scratch / kPlantedName).c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(BesideOwnProgram(L"planted.dll").c_str(), (scratch / kPlantedName).c_str(),
+                        FALSE));
 
   const std::wstring restricted = RunProbeCopy(scratch / L"searcher.exe", "dll-search-restricted");
   EXPECT_EQ(ProbeValue(restricted, L"restricted"), L"1");

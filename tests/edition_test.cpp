@@ -92,65 +92,6 @@ const Row* FindRow(DWORD major, DWORD minor, BYTE productType, bool hpc) {
   return nullptr;
 }
 
-// `view` is 0 for this program's own registry view, or KEY_WOW64_64KEY or
-// KEY_WOW64_32KEY for one of the two views of a 64-bit Windows (a 32-bit
-// Windows has one registry and ignores both flags).
-bool CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
-}
-
-// A key below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, in the registry view
-// `view` (as for CreateKey), deleted with its subkeys when the object goes.
-class ScopedKey {
- public:
-  ScopedKey(HKEY root, std::wstring path, REGSAM view = 0)
-      : root_(root), path_(std::move(path)), view_(view) {}
-  ~ScopedKey() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_ALL_ACCESS | view_, &key) == ERROR_SUCCESS) {
-      RegDeleteTreeW(key, nullptr);
-      RegCloseKey(key);
-    }
-    RegDeleteKeyExW(root_, path_.c_str(), view_, 0);
-  }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  const std::wstring& path() const { return path_; }
-  bool Create() const { return CreateKey(root_, path_, view_); }
-  // Creates the key when it is missing.
-  bool SetString(const wchar_t* name, const std::wstring& value) const {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view_, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-      return false;
-    }
-    const LSTATUS set =
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return set == ERROR_SUCCESS;
-  }
-  bool Exists() const {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
-  }
-
- private:
-  HKEY root_;
-  std::wstring path_;
-  REGSAM view_;
-};
-
 OSVERSIONINFOEXW ReportedVersion() {
   OSVERSIONINFOEXW version;
   memset(&version, 0, sizeof(version));
@@ -158,8 +99,6 @@ OSVERSIONINFOEXW ReportedVersion() {
   GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
   return version;
 }
-
-std::wstring Narrow(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // Runs inside a renamed copy of this program: what the system reports there
 // and what the library makes of it.
@@ -172,11 +111,11 @@ void EditionProbe() {
   WindowsEdition detected;
   memset(&detected, 0xAA, sizeof(detected));
   DetectWindowsEdition(&detected);
-  ProbePrint(L"detected", Narrow(FlagText(detected)));
+  ProbePrint(L"detected", Utf8ToWide(FlagText(detected)));
   WindowsEdition got;
   memset(&got, 0x55, sizeof(got));
   GetWindowsEdition(&got);
-  ProbePrint(L"got", Narrow(FlagText(got)));
+  ProbePrint(L"got", Utf8ToWide(FlagText(got)));
   wchar_t* servicePack = nullptr;
   GetServicePackText(&servicePack);
   ProbePrint(L"servicePack", servicePack);
@@ -200,8 +139,8 @@ ProbeResult ProbeUnder(const std::wstring& setting) {
   EXPECT_TRUE(kEditionProbeRegistered);
   ScratchFolder folder(L"edition");
   const std::wstring exeName = UniqueName(L"edition-" + setting) + L".exe";
-  ScopedKey appDefaults(HKEY_CURRENT_USER, kAppDefaultsKey + exeName);
-  EXPECT_TRUE(appDefaults.SetString(L"Version", setting)) << setting;
+  TestKey appDefaults(HKEY_CURRENT_USER, kAppDefaultsKey + exeName);
+  appDefaults.SetText(L"Version", setting);
   const std::wstring output = RunProbeCopy(folder / exeName, kEditionProbe);
   ProbeResult result;
   result.major = std::stoul(L"0" + ProbeValue(output, L"major"));
@@ -308,9 +247,9 @@ TEST(IsHpcMachine, ProductTypeOrSubkeyUnderMicrosoftDecides) {
   EXPECT_FALSE(IsHpcMachine(6, 0));  // Wine's GetProductInfo names no HPC edition
 
   for (const wchar_t* name : {L"menutools hpcpack", L"Menutools HPC Pack 2008 R2"}) {
-    ScopedKey subkey(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + UniqueName(name),
-                     kHpcProductView);
-    ASSERT_TRUE(subkey.Create()) << name;
+    TestKey subkey(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + UniqueName(name),
+                   kHpcProductView);
+    subkey.Create();
     EXPECT_TRUE(IsHpcMachineWith(FakeProductInfo, 6, 1)) << name;
     EXPECT_TRUE(IsHpcMachineWith(nullptr, 6, 1)) << name;
     EXPECT_TRUE(IsHpcMachine(6, 0)) << name;
@@ -328,9 +267,9 @@ TEST(IsHpcMachine, LooksInThe64BitViewOnA64BitWindows) {
   const bool wow64 = RunsUnderWow64();
   const std::wstring name = UniqueName(L"Menutools HPC Pack");
   {
-    ScopedKey only64(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
-                     KEY_WOW64_64KEY);
-    ASSERT_TRUE(only64.Create());
+    TestKey only64(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
+                   KEY_WOW64_64KEY);
+    only64.Create();
     // The subkey is where it is meant to be, and only there.
     ASSERT_TRUE(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE));
     ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), FALSE), wow64 ? FALSE : TRUE);
@@ -339,9 +278,9 @@ TEST(IsHpcMachine, LooksInThe64BitViewOnA64BitWindows) {
     EXPECT_TRUE(IsHpcMachine(6, 1));
   }
   {
-    ScopedKey only32(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
-                     KEY_WOW64_32KEY);
-    ASSERT_TRUE(only32.Create());
+    TestKey only32(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
+                   KEY_WOW64_32KEY);
+    only32.Create();
     ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE), wow64 ? FALSE : TRUE);
     EXPECT_EQ(IsHpcMachineWith(nullptr, 6, 1), wow64 ? FALSE : TRUE);
     EXPECT_EQ(IsHpcMachine(6, 1), wow64 ? FALSE : TRUE);
@@ -383,7 +322,7 @@ TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
   for (const auto& setting : kSettings) {
     const ProbeResult result = ProbeUnder(setting.setting);
     results[setting.setting] = result;
-    const std::string where(setting.setting, setting.setting + wcslen(setting.setting));
+    const std::string where = WideToUtf8(setting.setting);
     bool expectedVersion = false;
     for (const auto& version : setting.versions) {
       expectedVersion |= version.first == result.major && version.second == result.minor;
@@ -391,40 +330,40 @@ TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
     EXPECT_TRUE(expectedVersion) << where << ": " << result.major << "." << result.minor;
     const Row* row = FindRow(result.major, result.minor, result.productType, false);
     ASSERT_NE(row, nullptr) << where;
-    EXPECT_EQ(result.detected, Narrow(OnlyFlag(row->flag))) << where;
+    EXPECT_EQ(result.detected, Utf8ToWide(OnlyFlag(row->flag))) << where;
     EXPECT_EQ(result.got, result.detected) << where;
     EXPECT_EQ(result.servicePack, result.csd) << where;
   }
   // Settings that differ in what is reported give different editions.
-  EXPECT_EQ(results[L"win2k"].detected, Narrow(OnlyFlag(0)));
-  EXPECT_EQ(results[L"winxp"].detected, Narrow(OnlyFlag(1)));
-  EXPECT_EQ(results[L"win2003"].detected, Narrow(OnlyFlag(2)));
-  EXPECT_EQ(results[L"vista"].detected, Narrow(OnlyFlag(3)));
-  EXPECT_EQ(results[L"win2008"].detected, Narrow(OnlyFlag(4)));
-  EXPECT_EQ(results[L"win8"].detected, Narrow(OnlyFlag(8)));
+  EXPECT_EQ(results[L"win2k"].detected, Utf8ToWide(OnlyFlag(0)));
+  EXPECT_EQ(results[L"winxp"].detected, Utf8ToWide(OnlyFlag(1)));
+  EXPECT_EQ(results[L"win2003"].detected, Utf8ToWide(OnlyFlag(2)));
+  EXPECT_EQ(results[L"vista"].detected, Utf8ToWide(OnlyFlag(3)));
+  EXPECT_EQ(results[L"win2008"].detected, Utf8ToWide(OnlyFlag(4)));
+  EXPECT_EQ(results[L"win8"].detected, Utf8ToWide(OnlyFlag(8)));
   // Wine 8 swaps the product types of its two 6.1 settings; between them
   // they report a workstation and a server.
   std::vector<std::wstring> sixOne = {results[L"win7"].detected, results[L"win2008r2"].detected};
   std::sort(sixOne.begin(), sixOne.end());
-  EXPECT_EQ(sixOne, (std::vector<std::wstring>{Narrow(OnlyFlag(7)), Narrow(OnlyFlag(5))}));
+  EXPECT_EQ(sixOne, (std::vector<std::wstring>{Utf8ToWide(OnlyFlag(7)), Utf8ToWide(OnlyFlag(5))}));
   EXPECT_EQ(results[L"winxp"].servicePack, L"Service Pack 3");
   EXPECT_EQ(results[L"win8"].servicePack, L"");
 }
 
 TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
   TestTurn lock(kHpcLockName);
-  ScopedKey subkey(HKEY_LOCAL_MACHINE,
-                   std::wstring(kMicrosoftKey) + L"\\" + UniqueName(L"Menutools-HpcPack"),
-                   kHpcProductView);
-  ASSERT_TRUE(subkey.Create());
+  TestKey subkey(HKEY_LOCAL_MACHINE,
+                 std::wstring(kMicrosoftKey) + L"\\" + UniqueName(L"Menutools-HpcPack"),
+                 kHpcProductView);
+  subkey.Create();
   for (const wchar_t* setting : {L"win2008", L"win7", L"win2008r2", L"vista", L"win2003"}) {
     const ProbeResult result = ProbeUnder(setting);
-    const std::string where(setting, setting + wcslen(setting));
+    const std::string where = WideToUtf8(setting);
     const Row* row = FindRow(result.major, result.minor, result.productType, true);
     ASSERT_NE(row, nullptr) << where;
-    EXPECT_EQ(result.detected, Narrow(OnlyFlag(row->flag))) << where;
+    EXPECT_EQ(result.detected, Utf8ToWide(OnlyFlag(row->flag))) << where;
     if (result.productType != kWorkstation && result.major == 6) {
-      EXPECT_EQ(result.detected, Narrow(OnlyFlag(6))) << where;
+      EXPECT_EQ(result.detected, Utf8ToWide(OnlyFlag(6))) << where;
     }
   }
 }
@@ -471,14 +410,14 @@ TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
   };
   for (const BOOL view64 : {FALSE, TRUE}) {
     const REGSAM view = view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    ScopedKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-subkeys"), view);
-    ASSERT_TRUE(parent.Create());
+    TestKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-subkeys"), view);
+    parent.Create();
     EXPECT_FALSE(HasSubkeyContaining(parent.path().c_str(), L"", view64));  // no subkeys yet
     for (const wchar_t* name : {L"Alpha", L"Microsoft HPC Pack 2008 R2", L"zeta hpcpack"}) {
-      ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, parent.path() + L"\\" + name, view)) << name;
+      CreateRegistryKey(HKEY_LOCAL_MACHINE, parent / name, view);
     }
     // Values are no subkeys.
-    ASSERT_TRUE(parent.SetString(L"beta HPC value", L"HPC"));
+    parent.SetText(L"beta HPC value", L"HPC");
     for (const auto& c : cases) {
       EXPECT_EQ(HasSubkeyContaining(parent.path().c_str(), c.text, view64), c.found)
           << c.text << " view64=" << view64;
@@ -488,17 +427,17 @@ TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
         << "view64=" << view64;
     // Looking in the other view created the key there when it was missing;
     // the scope ends with that one gone too.
-    ScopedKey sameNameInOtherView(HKEY_LOCAL_MACHINE, parent.path(),
-                                  view64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+    TestKey sameNameInOtherView(HKEY_LOCAL_MACHINE, parent.path(),
+                                view64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
   }
 }
 
 TEST(HasSubkeyContaining, CreatesAMissingKeyAndAnswersFalse) {
-  ScopedKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-missing"));
-  const std::wstring missing = parent.path() + L"\\HPC";
+  TestKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-missing"));
+  const std::wstring missing = parent / L"HPC";
   ASSERT_FALSE(parent.Exists());
   EXPECT_FALSE(HasSubkeyContaining(missing.c_str(), L"", FALSE));
-  ScopedKey created(HKEY_LOCAL_MACHINE, missing);
+  TestKey created(HKEY_LOCAL_MACHINE, missing);
   EXPECT_TRUE(created.Exists());
   // Now it exists, empty.
   EXPECT_FALSE(HasSubkeyContaining(missing.c_str(), L"", FALSE));

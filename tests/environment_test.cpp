@@ -18,64 +18,11 @@ namespace {
 
 constexpr wchar_t kUserKey[] = L"Environment";
 constexpr wchar_t kMachineKey[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
-constexpr wchar_t kTestKeysParent[] = L"Software\\menutools-tests";
-
-struct RegistryValue {
-  bool exists = false;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-};
-
-// `view` may name one of a 64-bit Windows' two registry views
-// (KEY_WOW64_64KEY, KEY_WOW64_32KEY); 0 is this program's own.
-RegistryValue ReadValue(HKEY root, const wchar_t* subkey, const std::wstring& name,
-                        REGSAM view = 0) {
-  RegistryValue value;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return value;
-  DWORD size = 0;
-  if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
-    value.data.resize(size);
-    value.exists = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, value.data.data(),
-                                    &size) == ERROR_SUCCESS;
-  }
-  RegCloseKey(key);
-  return value;
-}
-
 bool UserValueExists(const std::wstring& name) {
-  return ReadValue(HKEY_CURRENT_USER, kUserKey, name).exists;
+  return ReadRegistryValue(HKEY_CURRENT_USER, kUserKey, name).exists;
 }
 bool MachineValueExists(const std::wstring& name) {
-  return ReadValue(HKEY_LOCAL_MACHINE, kMachineKey, name).exists;
-}
-
-void WriteValue(HKEY root, const wchar_t* subkey, const std::wstring& name, DWORD type,
-                const void* data, DWORD size) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS ||
-      RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) !=
-          ERROR_SUCCESS) {
-    if (key != nullptr) RegCloseKey(key);
-    throw std::runtime_error("cannot write a test value");
-  }
-  RegCloseKey(key);
-}
-
-void WriteText(HKEY root, const wchar_t* subkey, const std::wstring& name,
-               const std::wstring& text) {
-  WriteValue(root, subkey, name, REG_SZ, text.c_str(),
-             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}
-
-std::optional<std::wstring> ProcessVariable(const std::wstring& name) {
-  std::wstring value(32767, L'\0');
-  SetLastError(ERROR_SUCCESS);
-  const DWORD length =
-      GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
-  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-  value.resize(length);
-  return value;
+  return ReadRegistryValue(HKEY_LOCAL_MACHINE, kMachineKey, name).exists;
 }
 
 // A variable name of the test's own; its values in both environment keys and
@@ -101,48 +48,6 @@ class OwnVariable {
 
  private:
   std::wstring name_;
-};
-
-// A key of the test's own under HKEY_CURRENT_USER, removed with its subkeys.
-class TestKey {
- public:
-  TestKey() : path_(std::wstring(kTestKeysParent) + L"\\" + UniqueName(L"key")) {
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key_, nullptr) != ERROR_SUCCESS) {
-      throw std::runtime_error("cannot create a test key");
-    }
-  }
-  ~TestKey() {
-    RegCloseKey(key_);
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeysParent);  // only when no other test uses it
-  }
-  TestKey(const TestKey&) = delete;
-  TestKey& operator=(const TestKey&) = delete;
-  HKEY key() const { return key_; }
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-  HKEY key_ = nullptr;
-};
-
-// While it lives, `root` means an empty key of the test's own in this process,
-// so that no environment key opens below it.
-class EmptiedRoot {
- public:
-  explicit EmptiedRoot(HKEY root) : root_(root) {
-    active_ = RegOverridePredefKey(root_, empty_.key()) == ERROR_SUCCESS;
-  }
-  ~EmptiedRoot() { RegOverridePredefKey(root_, nullptr); }
-  EmptiedRoot(const EmptiedRoot&) = delete;
-  EmptiedRoot& operator=(const EmptiedRoot&) = delete;
-  bool active() const { return active_; }
-
- private:
-  HKEY root_;
-  TestKey empty_;
-  bool active_ = false;
 };
 
 // Environment broadcasts reach every top-level window of the prefix, those of
@@ -262,16 +167,16 @@ TEST(SetEnvironmentValue, WritesEachTypeWithItsSizeAndMirrorsOnlyPlainStrings) {
 
       EXPECT_EQ(SetEnvironmentValue(variable.c_str(), t.data, t.type, s.scope), S_OK);
 
-      const RegistryValue written = ReadValue(s.root, s.key, variable.name());
+      const RegistryValue written = ReadRegistryValue(s.root, s.key, variable.name());
       ASSERT_TRUE(written.exists);
       EXPECT_EQ(written.type, t.type);
       EXPECT_EQ(written.data, BytesOf(t.data, t.size));
-      EXPECT_FALSE(ReadValue(s.otherRoot, s.otherKey, variable.name()).exists);
+      EXPECT_FALSE(ReadRegistryValue(s.otherRoot, s.otherKey, variable.name()).exists);
       EXPECT_EQ(listener.Seen().size(), before + 1);
       if (t.mirrored) {
-        EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(text));
+        EXPECT_EQ(EnvironmentVariable(variable.name()), std::wstring(text));
       } else {
-        EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+        EXPECT_FALSE(EnvironmentVariable(variable.name()).has_value());
       }
     }
   }
@@ -284,7 +189,7 @@ TEST(SetEnvironmentValue, RefusedWriteGivesEFailAndChangesNothingElse) {
   const std::wstring name = UniqueName(L"VELMORA_LONG") + std::wstring(17000, L'N');
   EXPECT_EQ(SetEnvironmentValue(name.c_str(), L"x", REG_SZ, kUserScope), E_FAIL);
   EXPECT_FALSE(UserValueExists(name));
-  EXPECT_FALSE(ProcessVariable(name).has_value());
+  EXPECT_FALSE(EnvironmentVariable(name).has_value());
   EXPECT_TRUE(listener.Seen().empty());
 }
 
@@ -299,15 +204,15 @@ TEST(EnvironmentValues, UnknownScopeIsRefusedAndTouchesNothing) {
     EXPECT_EQ(SetEnvironmentValue(variable.c_str(), &number, REG_DWORD, scope), E_INVALIDARG);
     EXPECT_FALSE(UserValueExists(variable.name()));
     EXPECT_FALSE(MachineValueExists(variable.name()));
-    EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+    EXPECT_FALSE(EnvironmentVariable(variable.name()).has_value());
 
-    WriteText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
-    WriteText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
+    WriteRegistryText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
+    WriteRegistryText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
     SetEnvironmentVariableW(variable.c_str(), L"process");
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), scope), E_INVALIDARG);
     EXPECT_TRUE(UserValueExists(variable.name()));
     EXPECT_TRUE(MachineValueExists(variable.name()));
-    EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+    EXPECT_EQ(EnvironmentVariable(variable.name()), std::wstring(L"process"));
     EXPECT_TRUE(listener.Seen().empty());
   }
 }
@@ -343,8 +248,11 @@ TEST(DeleteEnvironmentValue, DeletesTheScopesValuesUserFirstAndAnnouncesEachDele
     BroadcastListener listener(LookAtValues(variable.name()));
     // A number value: the process's variable goes with any deleted type.
     const DWORD number = 1;
-    if (c.user) WriteValue(HKEY_CURRENT_USER, kUserKey, variable.name(), REG_DWORD, &number, 4);
-    if (c.machine) WriteText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
+    if (c.user) {
+      WriteRegistryValue(HKEY_CURRENT_USER, kUserKey, variable.name(), REG_DWORD, &number,
+                         sizeof(number));
+    }
+    if (c.machine) WriteRegistryText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
     SetEnvironmentVariableW(variable.c_str(), L"process");
 
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), c.scope), S_OK);
@@ -360,9 +268,9 @@ TEST(DeleteEnvironmentValue, DeletesTheScopesValuesUserFirstAndAnnouncesEachDele
     EXPECT_FALSE(UserValueExists(variable.name()));
     EXPECT_EQ(MachineValueExists(variable.name()), c.machine && c.scope == kUserScope);
     if (c.seen.empty()) {
-      EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+      EXPECT_EQ(EnvironmentVariable(variable.name()), std::wstring(L"process"));
     } else {
-      EXPECT_FALSE(ProcessVariable(variable.name()).has_value());
+      EXPECT_FALSE(EnvironmentVariable(variable.name()).has_value());
     }
   }
 }
@@ -373,7 +281,7 @@ TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAndChangesNothing) {
   OwnVariable variable(L"VELMORA_NOKEY");
   SetEnvironmentVariableW(variable.c_str(), L"process");
   {
-    EmptiedRoot noUserKey(HKEY_CURRENT_USER);
+    OverriddenRoot noUserKey(HKEY_CURRENT_USER);
     ASSERT_TRUE(noUserKey.active());
     EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, kUserScope), E_FAIL);
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kUserScope), E_FAIL);
@@ -381,23 +289,23 @@ TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAndChangesNothing) {
 
   // In the machine scope each of the two keys is needed: the one that does
   // not open keeps the other's value.
-  WriteText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
+  WriteRegistryText(HKEY_CURRENT_USER, kUserKey, variable.name(), L"user");
   {
-    EmptiedRoot noMachineKey(HKEY_LOCAL_MACHINE);
+    OverriddenRoot noMachineKey(HKEY_LOCAL_MACHINE);
     ASSERT_TRUE(noMachineKey.active());
     EXPECT_EQ(SetEnvironmentValue(variable.c_str(), L"new", REG_SZ, kMachineScope), E_FAIL);
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kMachineScope), E_FAIL);
   }
   EXPECT_TRUE(UserValueExists(variable.name()));
 
-  WriteText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
+  WriteRegistryText(HKEY_LOCAL_MACHINE, kMachineKey, variable.name(), L"machine");
   {
-    EmptiedRoot noUserKey(HKEY_CURRENT_USER);
+    OverriddenRoot noUserKey(HKEY_CURRENT_USER);
     ASSERT_TRUE(noUserKey.active());
     EXPECT_EQ(DeleteEnvironmentValue(variable.c_str(), kMachineScope), E_FAIL);
   }
   EXPECT_TRUE(MachineValueExists(variable.name()));
-  EXPECT_EQ(ProcessVariable(variable.name()), std::wstring(L"process"));
+  EXPECT_EQ(EnvironmentVariable(variable.name()), std::wstring(L"process"));
   EXPECT_TRUE(listener.Seen().empty());
 }
 
@@ -430,7 +338,7 @@ TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
     const std::wstring key = std::wstring(s.rootName) + L"\\" + s.key;
     ASSERT_EQ(SetEnvironmentValue(variable.c_str(), value.c_str(), REG_SZ, s.scope), S_OK);
     for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      const RegistryValue read = ReadValue(s.root, s.key, variable.name(), view);
+      const RegistryValue read = ReadRegistryValue(s.root, s.key, variable.name(), view);
       EXPECT_TRUE(read.exists) << "view " << view;
       EXPECT_EQ(read.data, BytesOf(value.c_str(), (value.size() + 1) * sizeof(wchar_t)))
           << "view " << view;
@@ -439,32 +347,18 @@ TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
       const std::wstring printed = QueryWith64BitReg(key, variable.name());
       EXPECT_NE(printed.find(variable.name() + L"    REG_SZ    " + value + L"\r\n"),
                 std::wstring::npos)
-          << std::string(printed.begin(), printed.end());
+          << WideToUtf8(printed);
     }
 
     ASSERT_EQ(DeleteEnvironmentValue(variable.c_str(), s.scope), S_OK);
-    EXPECT_FALSE(ReadValue(s.root, s.key, variable.name(), KEY_WOW64_64KEY).exists);
+    EXPECT_FALSE(ReadRegistryValue(s.root, s.key, variable.name(), KEY_WOW64_64KEY).exists);
     if (wow64) {
       const std::wstring printed = QueryWith64BitReg(key, variable.name());
       EXPECT_EQ(printed.find(variable.name()), std::wstring::npos)
-          << std::string(printed.begin(), printed.end());
+          << WideToUtf8(printed);
     }
   }
 }
-
-// ReadRegistryString writes into a buffer of the caller's; these units after
-// its capacity must never change.
-constexpr size_t kGuardUnits = 16;
-constexpr wchar_t kUntouched = L'#';
-
-struct Output {
-  std::wstring units = std::wstring(kRegistryStringCapacity + kGuardUnits, kUntouched);
-  std::wstring Text() const { return units.c_str(); }
-  bool GuardIntact() const {
-    return units.compare(kRegistryStringCapacity, kGuardUnits,
-                         std::wstring(kGuardUnits, kUntouched)) == 0;
-  }
-};
 
 std::vector<BYTE> TextBytes(const std::wstring& text, bool terminated) {
   return BytesOf(text.c_str(), (text.size() + (terminated ? 1 : 0)) * sizeof(wchar_t));
@@ -501,40 +395,34 @@ TEST(ReadRegistryString, ReadsTheValueAsTextCutToTheBuffer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TestKey parent;
-    HKEY subkey = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(parent.key(), L"sub\\key", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &subkey, nullptr),
-              ERROR_SUCCESS);
+    CreateRegistryKey(parent.handle(), L"sub\\key");
     if (c.storedName != nullptr) {
-      ASSERT_EQ(RegSetValueExW(subkey, c.storedName, 0, c.type, c.data.data(),
-                               static_cast<DWORD>(c.data.size())),
-                ERROR_SUCCESS);
+      WriteRegistryValue(parent.handle(), L"sub\\key", c.storedName, c.type, c.data.data(),
+                         c.data.size());
     }
-    RegCloseKey(subkey);
 
-    Output output;
-    ReadRegistryString(parent.key(), L"sub\\key", output.units.data(), c.askedName);
-    EXPECT_EQ(output.Text(), c.expected);
-    EXPECT_TRUE(output.GuardIntact());
+    GuardedBuffer output(kRegistryStringCapacity);
+    ReadRegistryString(parent.handle(), L"sub\\key", output.data(), c.askedName);
+    EXPECT_EQ(output.text(), c.expected);
+    EXPECT_TRUE(output.guardIntact());
   }
 }
 
 TEST(ReadRegistryString, MissingKeyLeavesTheOutputAsItWas) {
   TestKey parent;
-  Output output;
-  ReadRegistryString(parent.key(), L"missing", output.units.data(), L"v");
-  EXPECT_EQ(output.units, Output().units);
+  GuardedBuffer output(kRegistryStringCapacity);
+  ReadRegistryString(parent.handle(), L"missing", output.data(), L"v");
+  EXPECT_TRUE(output.untouched());
 }
 
 TEST(ReadRegistryString, EmptySubkeyReadsTheGivenKeyAndLeavesItOpen) {
   TestKey own;
-  ASSERT_EQ(RegSetValueExW(own.key(), L"v", 0, REG_SZ, TextBytes(L"own", true).data(), 8),
-            ERROR_SUCCESS);
-  Output output;
-  ReadRegistryString(own.key(), L"", output.units.data(), L"v");
-  EXPECT_EQ(output.Text(), L"own");
+  own.SetText(L"v", L"own");
+  GuardedBuffer output(kRegistryStringCapacity);
+  ReadRegistryString(own.handle(), L"", output.data(), L"v");
+  EXPECT_EQ(output.text(), L"own");
   DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(own.key(), L"v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(own.handle(), L"v", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <functional>
 #include <thread>
@@ -87,46 +86,23 @@ TEST(RemoveFolderIfEmpty, TakesPathsWithTrailingOrRepeatedBackslashes) {
   }
 }
 
-// The suite's folders below the Programs folder in use, made by the test.
-class SuiteFolders {
- public:
-  explicit SuiteFolders(int csidl)
-      : name_(UniqueName(L"Velmora Removal")), root_(ShellFolder(csidl) + L"\\" + name_) {
-    CreateDirectoryTree(fluidDynamics().c_str());
-  }
-  ~SuiteFolders() { RemoveTree(root_); }
-  const std::wstring& name() const { return name_; }
-  const std::wstring& root() const { return root_; }
-  std::wstring fluidDynamics() const { return root_ + L"\\Fluid Dynamics"; }
-  std::wstring relative() const { return L"\\" + name_ + L"\\Fluid Dynamics\\"; }
-
- private:
-  std::wstring name_;
-  std::wstring root_;
-};
-
 TEST(ProgramsFolders, RemovesTheSuiteFoldersInTheFolderTheCallerWorksIn) {
-  for (const bool standardUser : {false, true}) {
-    std::unique_ptr<StandardUserScope> scope;
-    if (standardUser) scope = std::make_unique<StandardUserScope>();
-    SuiteFolders own(standardUser ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS);
-    SuiteFolders other(standardUser ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
-    const std::wstring otherFolder = ShellFolder(standardUser ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) +
-                                     L"\\" + own.name() + L"\\Fluid Dynamics";
-    CreateDirectoryTree(otherFolder.c_str());
+  ForEachUser([](const TestUser& user) {
+    StartMenuFolders own(user.programs);
+    own.Create();
+    // The same names in the other Programs folder are not touched.
+    StartMenuFolders other(user.otherPrograms, own.name());
+    other.Create();
 
     // The suite's folder still holds Fluid Dynamics: it stays.
     EXPECT_EQ(RemoveProgramsFolder(own.name().c_str()), 0);
-    EXPECT_TRUE(FolderExists(own.root()));
-    EXPECT_EQ(RemoveProgramsSubfolder(own.relative().c_str()), 0);
+    EXPECT_TRUE(FolderExists(own.suite()));
+    EXPECT_EQ(RemoveProgramsSubfolder(own.argument().c_str()), 0);
     EXPECT_FALSE(FolderExists(own.fluidDynamics()));
     EXPECT_EQ(RemoveProgramsFolder(own.name().c_str()), 0);
-    EXPECT_FALSE(FolderExists(own.root()));
-    // The same names in the other Programs folder are not touched.
-    EXPECT_TRUE(FolderExists(otherFolder)) << "standard user: " << standardUser;
-    RemoveTree(ShellFolder(standardUser ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS) + L"\\" +
-               own.name());
-  }
+    EXPECT_FALSE(FolderExists(own.suite()));
+    EXPECT_TRUE(FolderExists(other.fluidDynamics()));
+  });
 }
 
 TEST(ProgramsFolders, NamesThatLeaveTheProgramsFolderRemoveNothing) {
@@ -142,52 +118,19 @@ TEST(ProgramsFolders, NamesThatLeaveTheProgramsFolderRemoveNothing) {
   RemoveTree(outside);
 }
 
-// While it lives, this process's user Programs folder is `folder`: the shell
-// reads it from the user's shell folders, here from a key of the test's own.
-class RedirectedUserPrograms {
- public:
-  explicit RedirectedUserPrograms(const std::wstring& folder) {
-    const std::wstring subkey = L"Software\\menutools-tests\\" + UniqueName(L"user");
-    subkey_ = subkey;
-    RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &root_, nullptr);
-    HKEY shellFolders = nullptr;
-    RegCreateKeyExW(root_,
-                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
-                    0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &shellFolders, nullptr);
-    RegSetValueExW(shellFolders, L"Programs", 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(shellFolders);
-    active_ = RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
-  }
-  ~RedirectedUserPrograms() {
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegCloseKey(root_);
-    RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str());
-  }
-  RedirectedUserPrograms(const RedirectedUserPrograms&) = delete;
-  RedirectedUserPrograms& operator=(const RedirectedUserPrograms&) = delete;
-  bool active() const { return active_; }
-
- private:
-  std::wstring subkey_;
-  HKEY root_ = nullptr;
-  bool active_ = false;
-};
-
 TEST(ProgramsFolders, TheEmptyNameNeverRemovesAnEmptyProgramsFolder) {
   ScratchFolder scratch(L"programs");
   const std::wstring programs = scratch / L"Programs";
   CreateDirectoryW(programs.c_str(), nullptr);
   StandardUserScope standardUser;
   ASSERT_TRUE(standardUser.active());
-  RedirectedUserPrograms redirected(programs);
-  ASSERT_TRUE(redirected.active());
-  wchar_t* inUse = CopyProgramsFolder();
-  const std::wstring programsInUse = inUse;
-  FreeAndClear(&inUse);
-  ASSERT_EQ(programsInUse, programs);
+  // The shell reads the user's Programs folder from the user's shell folders.
+  OverriddenRoot user(HKEY_CURRENT_USER);
+  ASSERT_TRUE(user.active());
+  WriteRegistryText(user.key(),
+                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                    L"Programs", programs);
+  ASSERT_EQ(ProgramsFolderInUse(), programs);
 
   EXPECT_EQ(RemoveProgramsFolder(L""), 0);
   EXPECT_EQ(RemoveProgramsSubfolder(L"\\"), 0);

@@ -187,8 +187,6 @@ TEST(ReleaseInformation, ReadWholeFileNulTerminatesAndLeavesPointerOnFailure) {
 // The file may grow between the two calls: the second call still writes no
 // more than the first reported, and cuts the value to fit.
 TEST(ReleaseInformation, SecondCallStaysWithinTheFirstCallsSize) {
-  constexpr wchar_t kGuard = 0xABCD;
-  constexpr size_t kGuardUnits = 64;
   ScratchFolder scratch(L"grow");
   const std::wstring path = scratch / L"relinfo.xml";
   WriteBytes(path, "startMenuFolderName=\"Suite 18.2\"");
@@ -196,34 +194,33 @@ TEST(ReleaseInformation, SecondCallStaysWithinTheFirstCallsSize) {
   ASSERT_EQ(size, 11u);
 
   WriteBytes(path, "startMenuFolderName=\"Suite 18.2 with a much longer name \xF0\x9F\x98\x80\"");
-  std::vector<wchar_t> memory(size + kGuardUnits, kGuard);
-  wchar_t* buffer = memory.data();
+  GuardedBuffer grown(size);
+  wchar_t* buffer = grown.data();
   const DWORD second = ReadQuotedValue(path.c_str(), kFolderKey, &buffer);
   EXPECT_EQ(second, 40u);  // the size the value needs now
-  EXPECT_STREQ(buffer, L"Suite 18.2");
-  for (size_t i = size; i < memory.size(); ++i) {
-    ASSERT_EQ(memory[i], kGuard) << "written past the reported size at " << i;
-  }
+  EXPECT_EQ(grown.text(), L"Suite 18.2");
+  EXPECT_TRUE(grown.guardIntact()) << "written past the reported size";
 
   // A cut never leaves half of a surrogate pair behind.
   WriteBytes(path, "startMenuFolderName=\"ab\"");
   ASSERT_EQ(ReadQuotedValue(path.c_str(), kFolderKey, nullptr), 3u);
   WriteBytes(path, "startMenuFolderName=\"a\xF0\x9F\x98\x80z\"");
-  std::fill(memory.begin(), memory.end(), kGuard);
+  GuardedBuffer cut(3);
+  buffer = cut.data();
   ReadQuotedValue(path.c_str(), kFolderKey, &buffer);
-  EXPECT_STREQ(buffer, L"a");
-  EXPECT_EQ(memory[3], kGuard);
+  EXPECT_EQ(cut.text(), L"a");
+  EXPECT_TRUE(cut.guardIntact());
 }
 
 TEST(ReleaseInformation, FillingCallWithoutASizingCallWritesOnlyTheTerminator) {
   ScratchFolder scratch(L"nosize");
   const std::wstring path = scratch / L"relinfo.xml";
   WriteBytes(path, "startMenuShortcutAppendRevision=\"18.2\"");
-  std::vector<wchar_t> memory(8, L'#');
+  GuardedBuffer memory(1);
   wchar_t* buffer = memory.data();
   EXPECT_EQ(ReadQuotedValue(path.c_str(), "startMenuShortcutAppendRevision", &buffer), 5u);
-  EXPECT_EQ(memory[0], L'\0');
-  EXPECT_EQ(memory[1], L'#');
+  EXPECT_EQ(memory.text(), L"");
+  EXPECT_TRUE(memory.untouchedFrom(1));
 
   wchar_t* none = nullptr;  // the address of a null pointer: sizing only
   EXPECT_EQ(ReadQuotedValue(path.c_str(), "startMenuShortcutAppendRevision", &none), 5u);
@@ -309,17 +306,18 @@ TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
 void PrintInstallRootProbe() {
   const DWORD needed = GetInstallRoot(nullptr, 0);
   ProbePrint(L"needed", std::to_wstring(needed));
-  std::wstring exact(needed, L'#');
+  GuardedBuffer exact(needed);
   ProbePrint(L"exact_result", std::to_wstring(GetInstallRoot(exact.data(), needed)));
-  ProbePrint(L"exact_text", exact.c_str());
-  std::wstring shorter(needed, L'#');
+  ProbePrint(L"exact_text", exact.text());
+  ProbePrint(L"exact_guard_intact", exact.guardIntact() ? L"1" : L"0");
+  GuardedBuffer shorter(needed - 1);
   ProbePrint(L"short_result", std::to_wstring(GetInstallRoot(shorter.data(), needed - 1)));
-  ProbePrint(L"short_untouched", shorter == std::wstring(needed, L'#') ? L"1" : L"0");
+  ProbePrint(L"short_untouched", shorter.untouched() ? L"1" : L"0");
   const DWORD moduleNeeded = GetModulePath(nullptr, 0);
-  std::wstring module(moduleNeeded, L'#');
+  GuardedBuffer module(moduleNeeded);
   ProbePrint(L"module_short_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded - 1)));
   ProbePrint(L"module_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded)));
-  ProbePrint(L"module_text", module.c_str());
+  ProbePrint(L"module_text", module.text());
 }
 const bool kInstallRootProbe = RegisterProbe("install-root", PrintInstallRootProbe);
 
@@ -347,6 +345,7 @@ TEST(InstallRoot, FourLevelsBelowTheRootUsesTheCapacityForm) {
   EXPECT_EQ(ProbeValue(output, L"needed"), L"27");
   EXPECT_EQ(ProbeValue(output, L"exact_result"), L"0");
   EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\R");
+  EXPECT_EQ(ProbeValue(output, L"exact_guard_intact"), L"1");
   EXPECT_EQ(ProbeValue(output, L"short_result"), L"27");
   EXPECT_EQ(ProbeValue(output, L"short_untouched"), L"1");
   EXPECT_EQ(ProbeValue(output, L"module_short_result"), L"27");
@@ -461,7 +460,7 @@ TEST(CopyShortPath, GivesAShortFormOfAPathTooLongToStartAProgramFrom) {
   ASSERT_NE(shortPath, nullptr);
   const std::wstring result = shortPath;
   FreeAndClear(&shortPath);
-  EXPECT_LT(result.size(), static_cast<size_t>(MAX_PATH)) << std::string(result.begin(), result.end());
+  EXPECT_LT(result.size(), static_cast<size_t>(MAX_PATH)) << WideToUtf8(result);
   EXPECT_NE(result.rfind(L"\\\\?\\", 0), 0u) << "the extended prefix is not for a command line";
   EXPECT_TRUE(PathExists(result.c_str()));
   EXPECT_EQ(CopyShortPath((scratch / L"missing.exe").c_str()), nullptr);

@@ -12,32 +12,6 @@
 
 namespace {
 
-constexpr wchar_t kSentinel = 0xABCD;
-constexpr size_t kGuardUnits = 16;
-
-// A buffer of `capacity` characters followed by guard characters, all set to
-// the sentinel, so that a write past the capacity shows.
-struct GuardedBuffer {
-  explicit GuardedBuffer(DWORD size) : memory(size + kGuardUnits, kSentinel), capacity(size) {}
-  wchar_t* data() { return memory.data(); }
-  std::wstring text() const { return memory.data(); }
-  bool untouched() const { return memory[0] == kSentinel; }
-  bool guardIntact() const {
-    for (size_t i = capacity; i < memory.size(); ++i) {
-      if (memory[i] != kSentinel) return false;
-    }
-    return true;
-  }
-  std::vector<wchar_t> memory;
-  DWORD capacity;
-};
-
-std::wstring EnvironmentValue(const wchar_t* name) {
-  std::wstring value(32768, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
-  return value;
-}
-
 std::string CodeOf(int index) {
   const char* codes[] = {"en-us", "de", "fr", "ja"};
   return codes[index];
@@ -372,7 +346,7 @@ TEST(Language, FindLanguageSettingUsesTheCopyOrSizeConvention) {
 
     GuardedBuffer exact(c.size > 0 ? c.size : 1);
     wchar_t* data = exact.data();
-    EXPECT_EQ(FindLanguageSetting(root, &data, exact.capacity), 0u) << label;
+    EXPECT_EQ(FindLanguageSetting(root, &data, exact.capacity()), 0u) << label;
     EXPECT_EQ(exact.text(), c.value) << label;
     EXPECT_TRUE(exact.guardIntact()) << label;
 
@@ -417,7 +391,7 @@ TEST(Language, KnownCodesResolveWithoutWriting) {
 // Without APPDATA there is no per-user file: the shipped file decides, and a
 // setting to store is dropped rather than written anywhere else.
 TEST(Language, WithoutAppDataThePerUserFileIsSkipped) {
-  const std::wstring realAppData = EnvironmentValue(L"APPDATA");
+  const std::wstring realAppData = EnvironmentVariable(L"APPDATA").value_or(L"");
   const std::wstring realPerUser = realAppData + L"\\Velmora\\v182\\languagesettings.txt";
   const bool realExisted = FileExists(realPerUser);
   const int locale = GetLocaleLanguageIndex();
@@ -463,14 +437,14 @@ constexpr DWORD kProbeTimeoutMs = 60000;  // a probe takes about a second
 void PrintLocaleLanguageProbe() {
   // A Wine process started from Unix takes APPDATA from the registry, so the
   // test's folder comes under another name; without it APPDATA is emptied.
-  SetEnvironmentVariableW(L"APPDATA", EnvironmentValue(kProbeAppData).c_str());
-  const std::wstring root = EnvironmentValue(kProbeRoot);
+  SetEnvironmentVariableW(L"APPDATA", EnvironmentVariable(kProbeAppData).value_or(L"").c_str());
+  const std::wstring root = EnvironmentVariable(kProbeRoot).value_or(L"");
   wchar_t lcid[16] = L"";
   swprintf(lcid, 16, L"%04lx", static_cast<unsigned long>(GetUserDefaultLCID()));
   ProbePrint(L"lcid", lcid);
   ProbePrint(L"index", std::to_wstring(GetLocaleLanguageIndex()));
   ProbePrint(L"language", std::to_wstring(GetLanguage(TRUE, root.c_str())));
-  const std::wstring done = EnvironmentValue(kProbeDone);
+  const std::wstring done = EnvironmentVariable(kProbeDone).value_or(L"");
   HANDLE event = done.empty() ? nullptr : OpenEventW(EVENT_MODIFY_STATE, FALSE, done.c_str());
   if (event != nullptr) {
     SetEvent(event);
@@ -483,14 +457,8 @@ bool RunningUnderWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-std::wstring OwnProgram() {
-  std::wstring path(32768, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
-
 std::wstring ProbeCommand(const std::wstring& prefix) {
-  return prefix + L"\"" + OwnProgram() + L"\" --probe locale-language";
+  return prefix + L"\"" + OwnProgramPath() + L"\" --probe locale-language";
 }
 
 // This process's environment with `extra` ("NAME=value" entries) in place of
@@ -558,11 +526,7 @@ std::wstring RunLocaleProbe(const std::wstring& unixLocale,
 }
 
 std::wstring MirroredLocale() {
-  wchar_t value[32] = L"";
-  DWORD size = sizeof(value);
-  RegGetValueW(HKEY_CURRENT_USER, L"Control Panel\\International", L"Locale", RRF_RT_REG_SZ,
-               nullptr, value, &size);
-  return value;
+  return ReadRegistryValue(HKEY_CURRENT_USER, L"Control Panel\\International", L"Locale").text();
 }
 
 // Puts this process's locale back into the registry mirror by starting a

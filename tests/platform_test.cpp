@@ -11,16 +11,10 @@
 
 namespace {
 
-std::wstring Variable(const wchar_t* name) {
-  std::wstring value(32767, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
-  return value;
-}
-
 // The build's wrapper names the prefix it chose; the system must agree, or a
 // 64-bit pass would quietly repeat the 32-bit one.
 TEST(Platform, IsTheOneTheTestRunAskedFor) {
-  const std::wstring asked = Variable(L"MENUTOOLS_WINEARCH");
+  const std::wstring asked = EnvironmentVariable(L"MENUTOOLS_WINEARCH").value_or(L"");
   if (asked.empty()) GTEST_SKIP() << "not started through the build's wine-env wrapper";
   ASSERT_TRUE(asked == L"win32" || asked == L"win64");
   EXPECT_EQ(RunsUnderWow64(), asked == L"win64");
@@ -33,8 +27,8 @@ TEST(Platform, Wow64RedirectsProgramFilesAndNamesTheNativeProcessor) {
   EXPECT_EQ(GetSystemWow64DirectoryW(folder, MAX_PATH) != 0, wow64);
   EXPECT_EQ(ShellFolder(CSIDL_PROGRAM_FILES),
             wow64 ? L"C:\\Program Files (x86)" : L"C:\\Program Files");
-  EXPECT_EQ(Variable(L"PROCESSOR_ARCHITECTURE"), L"x86");
-  EXPECT_EQ(Variable(L"PROCESSOR_ARCHITEW6432"), wow64 ? L"AMD64" : L"");
+  EXPECT_EQ(EnvironmentVariable(L"PROCESSOR_ARCHITECTURE").value_or(L""), L"x86");
+  EXPECT_EQ(EnvironmentVariable(L"PROCESSOR_ARCHITEW6432").value_or(L""), wow64 ? L"AMD64" : L"");
 }
 
 }  // namespace

@@ -17,11 +17,7 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::wstring ChildProgram() {
-  std::wstring path(MAX_PATH * 4, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path.substr(0, path.rfind(L'\\')) + L"\\childproc.exe";
-}
+std::wstring ChildProgram() { return BesideOwnProgram(L"childproc.exe"); }
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -175,8 +171,7 @@ TEST(TerminateProcessesByName, EmptyOrNullTextEndsNothing) {
 // Ends every process whose name contains this program's own name less its
 // extension, this one included if it were not spared, and reports back.
 void TerminateOwnNameProbe() {
-  std::wstring path(MAX_PATH * 4, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  const std::wstring path = OwnProgramPath();
   const std::wstring file = path.substr(path.rfind(L'\\') + 1);
   const std::wstring text = file.substr(0, file.rfind(L'.'));
   if (text.size() < kSafeTextLength) {

@@ -26,13 +26,6 @@ struct Change {
   }
 };
 
-std::string Narrow(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(size > 0 ? size - 1 : 0, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-  return narrow;
-}
-
 void PrintTo(const Change& change, std::ostream* out) {
   const char* name = "other";
   switch (change.event) {
@@ -43,7 +36,7 @@ void PrintTo(const Change& change, std::ostream* out) {
     case SHCNE_RMDIR: name = "RMDIR"; break;
     case SHCNE_UPDATEDIR: name = "UPDATEDIR"; break;
   }
-  *out << name << "(0x" << std::hex << change.event << std::dec << ") " << Narrow(change.path);
+  *out << name << "(0x" << std::hex << change.event << std::dec << ") " << WideToUtf8(change.path);
 }
 
 using Changes = std::vector<Change>;
@@ -126,40 +119,25 @@ class ShellChangeWatcher {
   Changes changes_;
 };
 
-std::wstring ProgramsPath() {
-  wchar_t* programs = CopyProgramsFolder();
-  std::wstring path = programs;
-  FreeAndClear(&programs);
-  return path;
-}
-
 // The suite's start-menu folders below the Programs folder in use, under a
 // name of this test's own, with a watcher on the whole Programs folder.
 class WatchedStartMenu : public ::testing::Test {
  protected:
   WatchedStartMenu()
-      : programs_(ProgramsPath()),
-        name_(UniqueName(L"Velmora Notify")),
-        suite_(programs_ + L"\\" + name_),
-        fluidDynamics_(suite_ + L"\\Fluid Dynamics"),
-        link_(fluidDynamics_ + L"\\RUVO 18.2.lnk"),
+      : programs_(menu_.programs()),
+        suite_(menu_.suite()),
+        fluidDynamics_(menu_.fluidDynamics()),
+        link_(menu_.link(L"RUVO 18.2.lnk")),
         watcher_(programs_) {}
-  ~WatchedStartMenu() override { RemoveTree(suite_); }
 
   void SetUp() override { ASSERT_TRUE(watcher_.active()); }
 
-  // The folder argument as both programs pass it.
-  std::wstring argument() const { return L"\\" + name_ + L"\\Fluid Dynamics\\"; }
-
   void CreateShortcut(const wchar_t* baseName = L"RUVO") {
-    CreateProgramsShortcut(L"C:\\Velmora\\RUVO\\bin\\", L"ruvo5.exe", L"",
-                           L"C:\\Velmora\\RUVO\\icons\\ruvo_hi.ico", L"%USERPROFILE%",
-                           argument().c_str(), baseName, L"Start VELMORA RUVO 18.2 Launcher",
-                           SW_SHOWNORMAL, L"18.2");
+    CreateLauncher(menu_.argument(), L"18.2", baseName);
   }
 
+  const StartMenuFolders menu_;
   const std::wstring programs_;
-  const std::wstring name_;
   const std::wstring suite_;
   const std::wstring fluidDynamics_;
   const std::wstring link_;
@@ -225,12 +203,12 @@ TEST_F(WatchedStartMenu, RefusedSavesAnnounceNothingAndFailedOnesOnlyTheirFolder
 TEST_F(WatchedStartMenu, DeletingAnnouncesOnlyAShortcutThatWasThere) {
   CreateShortcut();
   watcher_.Take();
-  RemoveProgramsShortcut(argument().c_str(), L"RUVO", L"18.2");
+  RemoveProgramsShortcut(menu_.argument().c_str(), L"RUVO", L"18.2");
   ASSERT_FALSE(FileExists(link_));
   EXPECT_EQ(watcher_.Take(),
             (Changes{{SHCNE_DELETE, link_}, {SHCNE_UPDATEDIR, fluidDynamics_}}));
 
-  RemoveProgramsShortcut(argument().c_str(), L"RUVO", L"18.2");
+  RemoveProgramsShortcut(menu_.argument().c_str(), L"RUVO", L"18.2");
   EXPECT_EQ(DeleteShortcutFile(link_.c_str()), E_FAIL);
   EXPECT_EQ(watcher_.Take(), Changes{});
 }
@@ -243,21 +221,21 @@ TEST_F(WatchedStartMenu, RemovingAnnouncesOnlyFoldersThatWent) {
 
   // A file of the user's keeps the folder, and so does a hidden one, which the
   // shell does not enumerate but the removal refuses.
-  RemoveProgramsSubfolder(argument().c_str());
+  RemoveProgramsSubfolder(menu_.argument().c_str());
   ASSERT_TRUE(SetFileAttributesW(userFile.c_str(), FILE_ATTRIBUTE_HIDDEN));
-  RemoveProgramsSubfolder(argument().c_str());
+  RemoveProgramsSubfolder(menu_.argument().c_str());
   // The suite's folder still holds Fluid Dynamics.
-  RemoveProgramsFolder(name_.c_str());
+  RemoveProgramsFolder(menu_.name().c_str());
   EXPECT_TRUE(FolderExists(fluidDynamics_));
   EXPECT_EQ(watcher_.Take(), Changes{});
 
   ASSERT_TRUE(SetFileAttributesW(userFile.c_str(), FILE_ATTRIBUTE_NORMAL) &&
               DeleteFileW(userFile.c_str()));
-  RemoveProgramsSubfolder(argument().c_str());
+  RemoveProgramsSubfolder(menu_.argument().c_str());
   ASSERT_FALSE(FolderExists(fluidDynamics_));
   EXPECT_EQ(watcher_.Take(),
             (Changes{{SHCNE_RMDIR, fluidDynamics_}, {SHCNE_UPDATEDIR, suite_}}));
-  RemoveProgramsFolder(name_.c_str());
+  RemoveProgramsFolder(menu_.name().c_str());
   ASSERT_FALSE(FolderExists(suite_));
   EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_RMDIR, suite_}, {SHCNE_UPDATEDIR, programs_}}));
 }

@@ -13,32 +13,6 @@
 
 namespace {
 
-std::wstring ProgramsPath() {
-  wchar_t* programs = CopyProgramsFolder();
-  std::wstring path = programs;
-  FreeAndClear(&programs);
-  return path;
-}
-
-// A start-menu folder of this test's own below the Programs folder in use,
-// removed with its content at the end.
-class OwnStartMenuFolder {
- public:
-  OwnStartMenuFolder() : name_(UniqueName(L"Velmora Test")), programs_(ProgramsPath()) {}
-  ~OwnStartMenuFolder() { RemoveTree(programs_ + L"\\" + name_); }
-  const std::wstring& name() const { return name_; }
-  const std::wstring& programs() const { return programs_; }
-  // The folder argument as both programs pass it.
-  std::wstring argument() const { return L"\\" + name_ + L"\\Fluid Dynamics\\"; }
-  std::wstring link(const std::wstring& file) const {
-    return programs_ + argument() + L"\\" + file;
-  }
-
- private:
-  std::wstring name_;
-  std::wstring programs_;
-};
-
 TEST(IsAdministrator, ElevatedTokenPassesAndDenyOnlyGroupFails) {
   EXPECT_NE(IsAdministrator(), FALSE);
   StandardUserScope standardUser;
@@ -47,27 +21,22 @@ TEST(IsAdministrator, ElevatedTokenPassesAndDenyOnlyGroupFails) {
 }
 
 TEST(GetProgramsFolder, FollowsTheCapacityFormForEitherFolder) {
-  const struct {
-    bool standardUser;
-    int csidl;
-  } cases[] = {{false, CSIDL_COMMON_PROGRAMS}, {true, CSIDL_PROGRAMS}};
-  for (const auto& c : cases) {
-    std::unique_ptr<StandardUserScope> scope;
-    if (c.standardUser) scope = std::make_unique<StandardUserScope>();
-    const std::wstring expected = ShellFolder(c.csidl);
+  ForEachUser([](const TestUser& user) {
+    const std::wstring expected = ShellFolder(user.programs);
     ASSERT_FALSE(expected.empty());
     const DWORD needed = static_cast<DWORD>(expected.size() + 1);
     EXPECT_EQ(GetProgramsFolder(nullptr, 0), needed);
 
-    std::wstring shorter(needed, L'#');
+    GuardedBuffer shorter(needed - 1);
     EXPECT_EQ(GetProgramsFolder(shorter.data(), needed - 1), needed);
-    EXPECT_EQ(shorter[0], L'\0');
-    EXPECT_EQ(shorter[1], L'#');
+    EXPECT_EQ(shorter.text(), L"");
+    EXPECT_TRUE(shorter.untouchedFrom(1));
 
-    std::wstring exact(needed, L'#');
+    GuardedBuffer exact(needed);
     EXPECT_EQ(GetProgramsFolder(exact.data(), needed), 0u);
-    EXPECT_STREQ(exact.c_str(), expected.c_str());
-  }
+    EXPECT_EQ(exact.text(), expected);
+    EXPECT_TRUE(exact.guardIntact());
+  });
 }
 
 TEST(LinkPath, KeepsTheDoubledBackslashAndAddsTheSuffixAfterABlank) {
@@ -149,27 +118,19 @@ TEST(DeleteShortcutFile, FailsOnlyWhenNothingWasDeleted) {
   EXPECT_FALSE(FileExists(link));
 }
 
-void ExpectLauncherShortcut(const OwnStartMenuFolder& own, const std::wstring& file) {
+void ExpectLauncherShortcut(const StartMenuFolders& own, const std::wstring& file) {
   const ShortcutProperties read = ReadShortcut(own.link(file));
-  ASSERT_TRUE(read.loaded) << "no shortcut at " << std::string(file.begin(), file.end());
-  EXPECT_EQ(read.target, L"D:\\S\\RUVO\\bin\\ruvo5.exe");
+  ASSERT_TRUE(read.loaded) << "no shortcut at " << WideToUtf8(file);
+  EXPECT_EQ(read.target, kLauncherTarget);
   EXPECT_EQ(read.workingDirectory, L"%USERPROFILE%");
-  EXPECT_EQ(read.iconPath, L"D:\\S\\RUVO\\icons\\ruvo_hi.ico");
+  EXPECT_EQ(read.iconPath, kLauncherIcon);
   EXPECT_EQ(read.iconIndex, 0);
 }
 
-int CreateLauncher(const OwnStartMenuFolder& own, const wchar_t* suffix,
-                   const wchar_t* folder = nullptr) {
-  return CreateProgramsShortcut(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"",
-                                L"D:\\S\\RUVO\\icons\\ruvo_hi.ico", L"%USERPROFILE%",
-                                folder != nullptr ? folder : own.argument().c_str(), L"RUVO",
-                                L"Start", SW_SHOWNORMAL, suffix);
-}
-
 TEST(ProgramsShortcut, CreatesAndRemovesTheSameFileInTheAllUsersFolder) {
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   EXPECT_EQ(own.programs(), ShellFolder(CSIDL_COMMON_PROGRAMS));
-  EXPECT_EQ(CreateLauncher(own, L"18.2"), 0);
+  EXPECT_EQ(CreateLauncher(own.argument(), L"18.2"), 0);
   ExpectLauncherShortcut(own, L"RUVO 18.2.lnk");
 
   EXPECT_EQ(RemoveProgramsShortcut(own.argument().c_str(), L"RUVO", L"18.2"), 0);
@@ -181,9 +142,9 @@ TEST(ProgramsShortcut, CreatesAndRemovesTheSameFileInTheAllUsersFolder) {
 TEST(ProgramsShortcut, StandardUserWorksInTheirOwnFolder) {
   StandardUserScope standardUser;
   ASSERT_TRUE(standardUser.active());
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   EXPECT_EQ(own.programs(), ShellFolder(CSIDL_PROGRAMS));
-  EXPECT_EQ(CreateLauncher(own, L""), 0);
+  EXPECT_EQ(CreateLauncher(own.argument(), L""), 0);
   ExpectLauncherShortcut(own, L"RUVO.lnk");
   EXPECT_FALSE(FolderExists(ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\" + own.name()));
   RemoveProgramsShortcutWithoutRevision(own.argument().c_str(), L"RUVO");
@@ -191,9 +152,9 @@ TEST(ProgramsShortcut, StandardUserWorksInTheirOwnFolder) {
 }
 
 TEST(ProgramsShortcut, FixedRevisionVariantsUseEighteenPointOne) {
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   EXPECT_EQ(CreateProgramsShortcutWithFixedRevision(
-                L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"D:\\S\\RUVO\\icons\\ruvo_hi.ico",
+                L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", kLauncherIcon,
                 L"%USERPROFILE%", own.argument().c_str(), L"RUVO", L"Start", SW_SHOWNORMAL),
             0);
   ExpectLauncherShortcut(own, L"RUVO 18.1.lnk");
@@ -202,7 +163,7 @@ TEST(ProgramsShortcut, FixedRevisionVariantsUseEighteenPointOne) {
 }
 
 TEST(ProgramsShortcut, NothingIsWrittenOrDeletedOutsideTheProgramsFolder) {
-  const std::wstring programs = ProgramsPath();
+  const std::wstring programs = ProgramsFolderInUse();
   // Programs -> Start Menu -> Windows -> Microsoft -> ProgramData: the name
   // climbs out to a folder of its own beside ProgramData's content.
   const std::wstring escape = UniqueName(L"escaped");
@@ -214,9 +175,7 @@ TEST(ProgramsShortcut, NothingIsWrittenOrDeletedOutsideTheProgramsFolder) {
   FreeAndClear(&full);
   const std::wstring outside = std::wstring(resolved) + L"\\" + escape;
 
-  EXPECT_EQ(CreateProgramsShortcut(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"", L"",
-                                   folder.c_str(), L"RUVO", L"", 1, L""),
-            0);
+  EXPECT_EQ(CreateLauncher(folder, L""), 0);
   EXPECT_FALSE(FolderExists(outside));
 
   // A file that happens to lie at the escaped link path is left alone.
@@ -256,11 +215,10 @@ TEST(WriteShortcut, RefusesATargetTheShellLinkCouldNotHoldWhole) {
 }
 
 TEST(ProgramsShortcut, RevisionsAndBaseNamesThatLeaveTheirFolderCreateAndDeleteNothing) {
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   // A file of the user's where a climbing revision would put the shortcut.
-  const std::wstring suiteFolder = own.programs() + L"\\" + own.name();
-  CreateDirectoryTree(suiteFolder.c_str());
-  WriteBytes(suiteFolder + L"\\Word.lnk", "the user's");
+  CreateDirectoryTree(own.suite().c_str());
+  WriteBytes(own.suite() + L"\\Word.lnk", "the user's");
   const struct {
     const wchar_t* baseName;
     const wchar_t* suffix;
@@ -271,20 +229,19 @@ TEST(ProgramsShortcut, RevisionsAndBaseNamesThatLeaveTheirFolderCreateAndDeleteN
       {L"RUVO", L"a*b"},
   };
   for (const auto& c : cases) {
-    CreateProgramsShortcut(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"", L"",
-                           own.argument().c_str(), c.baseName, L"Start", SW_SHOWNORMAL, c.suffix);
-    EXPECT_EQ(ReadBytes(suiteFolder + L"\\Word.lnk"), "the user's") << c.suffix;
-    EXPECT_FALSE(FolderExists(suiteFolder + L"\\Fluid Dynamics")) << c.baseName << c.suffix;
+    CreateLauncher(own.argument(), c.suffix, c.baseName);
+    EXPECT_EQ(ReadBytes(own.suite() + L"\\Word.lnk"), "the user's") << c.suffix;
+    EXPECT_FALSE(FolderExists(own.suite() + L"\\Fluid Dynamics")) << c.baseName << c.suffix;
     RemoveProgramsShortcut(own.argument().c_str(), c.baseName, c.suffix);
-    EXPECT_TRUE(FileExists(suiteFolder + L"\\Word.lnk")) << c.baseName << c.suffix;
+    EXPECT_TRUE(FileExists(own.suite() + L"\\Word.lnk")) << c.baseName << c.suffix;
   }
   // A revision with dots and blanks inside is an ordinary name.
-  EXPECT_EQ(CreateLauncher(own, L"18.2 .1"), 0);
+  EXPECT_EQ(CreateLauncher(own.argument(), L"18.2 .1"), 0);
   ExpectLauncherShortcut(own, L"RUVO 18.2 .1.lnk");
 }
 
 TEST(ProgramsShortcut, ALinkPathOfMaxPathOrMoreIsRefusedBeforeAnyFolderIsMade) {
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   // <Programs>\<own>\<padding>\Fluid Dynamics\RUVO.lnk of exactly `length`
   // characters, once the doubled backslash counts as one.
   const auto folderFor = [&own](size_t length) {
@@ -293,11 +250,11 @@ TEST(ProgramsShortcut, ALinkPathOfMaxPathOrMoreIsRefusedBeforeAnyFolderIsMade) {
     return L"\\" + own.name() + L"\\" + std::wstring(length - fixed, L'p') + L"\\Fluid Dynamics\\";
   };
   const std::wstring tooLong = folderFor(MAX_PATH);
-  CreateLauncher(own, L"", tooLong.c_str());
-  EXPECT_FALSE(FolderExists(own.programs() + L"\\" + own.name()));
+  CreateLauncher(tooLong, L"");
+  EXPECT_FALSE(FolderExists(own.suite()));
 
   const std::wstring longest = folderFor(MAX_PATH - 1);
-  CreateLauncher(own, L"", longest.c_str());
+  CreateLauncher(longest, L"");
   EXPECT_TRUE(ReadShortcut(own.programs() + longest + L"RUVO.lnk").loaded);
   RemoveProgramsShortcut(longest.c_str(), L"RUVO", L"");
   EXPECT_FALSE(FileExists(own.programs() + longest + L"RUVO.lnk"));
@@ -305,15 +262,15 @@ TEST(ProgramsShortcut, ALinkPathOfMaxPathOrMoreIsRefusedBeforeAnyFolderIsMade) {
   // A name of thousands of levels is refused at once, not level by level.
   std::wstring deep = L"\\" + own.name();
   for (int level = 0; level < 20000; ++level) deep += L"\\a";
-  CreateLauncher(own, L"", (deep + L"\\Fluid Dynamics\\").c_str());
-  EXPECT_FALSE(FolderExists(own.programs() + L"\\" + own.name() + L"\\a"));
+  CreateLauncher(deep + L"\\Fluid Dynamics\\", L"");
+  EXPECT_FALSE(FolderExists(own.suite() + L"\\a"));
 }
 
 TEST(ProgramsShortcut, ForwardSlashesAndRepeatedBackslashesNameTheSameFolders) {
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   const std::wstring slashed = L"\\" + own.name() + L"/Suite//Fluid Dynamics\\";
-  const std::wstring nested = own.programs() + L"\\" + own.name() + L"\\Suite";
-  CreateLauncher(own, L"18.2", slashed.c_str());
+  const std::wstring nested = own.suite() + L"\\Suite";
+  CreateLauncher(slashed, L"18.2");
   EXPECT_TRUE(ReadShortcut(nested + L"\\Fluid Dynamics\\RUVO 18.2.lnk").loaded);
   RemoveProgramsShortcut(slashed.c_str(), L"RUVO", L"18.2");
   EXPECT_FALSE(FileExists(nested + L"\\Fluid Dynamics\\RUVO 18.2.lnk"));
@@ -321,7 +278,7 @@ TEST(ProgramsShortcut, ForwardSlashesAndRepeatedBackslashesNameTheSameFolders) {
   EXPECT_FALSE(FolderExists(nested + L"\\Fluid Dynamics"));
   RemoveProgramsFolder((own.name() + L"/Suite").c_str());
   EXPECT_FALSE(FolderExists(nested));
-  EXPECT_TRUE(FolderExists(own.programs() + L"\\" + own.name()));
+  EXPECT_TRUE(FolderExists(own.suite()));
 }
 
 // Runs in a copy of the test program with a relinfo.xml beside it: the
@@ -341,7 +298,7 @@ void PrintLocalRevisionProbe() {
 const bool kLocalRevisionProbe = RegisterProbe("local-revision", PrintLocalRevisionProbe);
 
 TEST(ProgramsShortcut, LocalRevisionVariantsReadTheFileBesideTheProgram) {
-  OwnStartMenuFolder own;
+  StartMenuFolders own;
   ScratchFolder scratch(L"local");
   WriteBytes(scratch / L"relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.7\"");
   ScopedEnvironmentVariable folder(L"MENUTOOLS_TEST_FOLDER", own.argument().c_str());

@@ -5,8 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <stdexcept>
+
+#include "install_layout.h"
+#include "shortcuts.h"
+#include "tools/standard_user.h"
+#include "tools/tool_output.h"
 
 namespace {
 
@@ -15,11 +22,7 @@ std::map<std::string, ProbeFunction>& Probes() {
   return probes;
 }
 
-std::wstring ModulePath() {
-  std::wstring path(32768, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
+constexpr wchar_t kTestKeysParent[] = L"Software\\menutools-tests";
 
 void CreateFolders(const std::wstring& path) {
   for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
@@ -106,26 +109,168 @@ std::wstring UniqueName(const std::wstring& tag) {
          std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
 }
 
+std::string WideToUtf8(const std::wstring& text) { return Utf8Of(text); }
+
+std::wstring OwnProgramPath() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
+
+std::wstring BesideOwnProgram(const std::wstring& name) {
+  const std::wstring own = OwnProgramPath();
+  return own.substr(0, own.rfind(L'\\') + 1) + name;
+}
+
+std::wstring GuardedBuffer::text() const {
+  size_t end = 0;
+  while (end < units_.size() && units_[end] != L'\0') ++end;
+  return std::wstring(units_.data(), end);
+}
+
+bool GuardedBuffer::untouchedFrom(size_t first) const {
+  for (size_t i = first; i < units_.size(); ++i) {
+    if (units_[i] != kSentinel) return false;
+  }
+  return true;
+}
+
+std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) {
+  std::wstring value(32767, L'\0');
+  SetLastError(ERROR_SUCCESS);
+  const DWORD length =
+      GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const wchar_t* name, const wchar_t* value)
+    : name_(name), old_(EnvironmentVariable(name)) {
+  SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr);
+}
+
+std::wstring RegistryValue::text() const {
+  std::wstring units(data.size() / sizeof(wchar_t), L'\0');
+  memcpy(units.data(), data.data(), units.size() * sizeof(wchar_t));
+  return units.c_str();
+}
+
+RegistryValue ReadRegistryValue(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                                REGSAM view) {
+  RegistryValue value;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
+    return value;
+  }
+  DWORD size = 0;
+  if (RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+    value.data.resize(size);
+    value.exists = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, value.data.data(),
+                                    &size) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+namespace {
+
+HKEY OpenOrCreateKey(HKEY root, const std::wstring& subkey, REGSAM access, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0, access | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    throw std::runtime_error("cannot create the test key " + WideToUtf8(subkey));
+  }
+  return key;
+}
+
+}  // namespace
+
+void CreateRegistryKey(HKEY root, const std::wstring& subkey, REGSAM view) {
+  RegCloseKey(OpenOrCreateKey(root, subkey, KEY_READ, view));
+}
+
+void WriteRegistryValue(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                        DWORD type, const void* data, size_t size, REGSAM view) {
+  HKEY key = OpenOrCreateKey(root, subkey, KEY_SET_VALUE, view);
+  const LSTATUS set = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                                     static_cast<DWORD>(size));
+  RegCloseKey(key);
+  if (set != ERROR_SUCCESS) {
+    throw std::runtime_error("cannot write the test value " + WideToUtf8(name));
+  }
+}
+
+void WriteRegistryText(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                       const std::wstring& text, REGSAM view) {
+  WriteRegistryValue(root, subkey, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t),
+                     view);
+}
+
+TestKey::TestKey()
+    : root_(HKEY_CURRENT_USER),
+      path_(std::wstring(kTestKeysParent) + L"\\" + UniqueName(L"key")),
+      view_(0),
+      ownParent_(true) {
+  handle();
+}
+
+TestKey::TestKey(HKEY root, std::wstring path, REGSAM view)
+    : root_(root), path_(std::move(path)), view_(view) {}
+
+TestKey::~TestKey() {
+  if (key_ != nullptr) RegCloseKey(key_);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_ALL_ACCESS | view_, &key) == ERROR_SUCCESS) {
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+  }
+  RegDeleteKeyExW(root_, path_.c_str(), view_, 0);
+  // Only once no other test's key is below it.
+  if (ownParent_) RegDeleteKeyW(root_, kTestKeysParent);
+}
+
+void TestKey::Create() const { CreateRegistryKey(root_, path_, view_); }
+
+bool TestKey::Exists() const {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+HKEY TestKey::handle() {
+  if (key_ == nullptr) key_ = OpenOrCreateKey(root_, path_, KEY_ALL_ACCESS, view_);
+  return key_;
+}
+
+void TestKey::SetText(const std::wstring& name, const std::wstring& text) const {
+  WriteRegistryText(root_, path_, name, text, view_);
+}
+
+OverriddenRoot::OverriddenRoot(HKEY root) : root_(root) {
+  active_ = RegOverridePredefKey(root_, standIn_.handle()) == ERROR_SUCCESS;
+}
+
+// The stand-in key goes only after this, where the real root is back.
+OverriddenRoot::~OverriddenRoot() { RegOverridePredefKey(root_, nullptr); }
+
 StandardUserScope::StandardUserScope() {
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  PSID administrators = nullptr;
-  HANDLE token = nullptr;
-  HANDLE restricted = nullptr;
+  HANDLE restricted = CreateStandardUserToken();
   HANDLE impersonation = nullptr;
-  if (AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                               DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators) &&
-      OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token)) {
-    SID_AND_ATTRIBUTES disable = {administrators, 0};
-    if (CreateRestrictedToken(token, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted) &&
-        DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
-                         TokenImpersonation, &impersonation)) {
-      active_ = SetThreadToken(nullptr, impersonation) != FALSE;
-    }
+  if (restricted != nullptr &&
+      DuplicateTokenEx(restricted, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                       TokenImpersonation, &impersonation)) {
+    active_ = SetThreadToken(nullptr, impersonation) != FALSE;
   }
   if (impersonation != nullptr) CloseHandle(impersonation);
   if (restricted != nullptr) CloseHandle(restricted);
-  if (token != nullptr) CloseHandle(token);
-  if (administrators != nullptr) FreeSid(administrators);
 }
 
 StandardUserScope::~StandardUserScope() {
@@ -151,6 +296,47 @@ std::wstring ShellFolder(int csidl) {
   wchar_t path[MAX_PATH + 1] = L"";
   SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
   return path;
+}
+
+void ForEachUser(const std::function<void(const TestUser& user)>& body) {
+  const TestUser users[] = {{false, CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS},
+                            {true, CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}};
+  for (const TestUser& user : users) {
+    SCOPED_TRACE(user.standard ? "as a standard user" : "as the elevated administrator");
+    std::unique_ptr<StandardUserScope> standardUser;
+    if (user.standard) {
+      standardUser = std::make_unique<StandardUserScope>();
+      if (!standardUser->active()) {
+        ADD_FAILURE() << "cannot act as a standard user";
+        continue;
+      }
+    }
+    body(user);
+  }
+}
+
+std::wstring ProgramsFolderInUse() {
+  wchar_t* programs = CopyProgramsFolder();
+  const std::wstring path = programs;
+  FreeAndClear(&programs);
+  return path;
+}
+
+StartMenuFolders::StartMenuFolders(int csidl, const std::wstring& name)
+    : programs_(csidl == kProgramsInUse ? ProgramsFolderInUse() : ShellFolder(csidl)),
+      name_(name.empty() ? UniqueName(L"Velmora Test") : name) {}
+
+StartMenuFolders::~StartMenuFolders() { RemoveTree(suite()); }
+
+void StartMenuFolders::Create() const {
+  CreateDirectoryTree(fluidDynamics().c_str());
+  if (!FolderExists(fluidDynamics())) throw std::runtime_error("cannot make the suite's folders");
+}
+
+int CreateLauncher(const std::wstring& folder, const wchar_t* suffix, const wchar_t* baseName) {
+  return CreateProgramsShortcut(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", kLauncherIcon,
+                                L"%USERPROFILE%", folder.c_str(), baseName, L"Start",
+                                SW_SHOWNORMAL, suffix);
 }
 
 bool RunsUnderWow64() {
@@ -194,7 +380,7 @@ std::wstring RunAndCapture(std::wstring commandLine) {
 
 std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& probe) {
   CreateFolders(programPath.substr(0, programPath.rfind(L'\\')));
-  if (!CopyFileW(ModulePath().c_str(), programPath.c_str(), FALSE)) {
+  if (!CopyFileW(OwnProgramPath().c_str(), programPath.c_str(), FALSE)) {
     throw std::runtime_error("cannot copy the test program");
   }
   const std::wstring output = RunAndCapture(L"\"" + programPath + L"\" --probe " +
@@ -222,15 +408,7 @@ bool RegisterProbe(const char* name, ProbeFunction probe) {
 }
 
 void ProbePrint(const std::wstring& name, const std::wstring& value) {
-  const std::wstring line = name + L"=" + value + L"\n";
-  const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-            &written, nullptr);
+  PrintUtf8(name + L"=" + value + L"\n");
 }
 
 int main(int argc, char** argv) {

@@ -1,4 +1,5 @@
-"""Sample installations in the test prefix, and readers of what the programs did.
+"""Sample installations in the test prefix, readers of what the programs did,
+and the test case that the end-to-end suites build on.
 
 Runs under the build's wine-env wrapper, which sets WINEPREFIX and the rest of
 Wine's environment; MENUTOOLS_BIN names the folder of the built programs and
@@ -10,6 +11,7 @@ import os
 import re
 import shutil
 import subprocess
+import unittest
 import uuid
 
 BIN = os.environ["MENUTOOLS_BIN"]
@@ -34,8 +36,9 @@ def unix_path(windows_path):
     raise ValueError("no Unix path for " + windows_path)
 
 
-def wine(program, *arguments, standard_user=False):
-    """Runs a Windows program, as a standard user if asked; returns its result."""
+def wine(program, *arguments, standard_user=False, environment=None):
+    """Runs a Windows program, as a standard user if asked, with `environment`
+    (a dict) added to Wine's; returns its result."""
     command = ["wine"]
     if standard_user:
         # runrestricted takes the rest of its command line as typed.
@@ -44,7 +47,8 @@ def wine(program, *arguments, standard_user=False):
         command += [program]
     command += list(arguments)
     return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=RUN_TIMEOUT)
+                          timeout=RUN_TIMEOUT,
+                          env=dict(os.environ, **environment) if environment else None)
 
 
 def tool_output(tool, *arguments):
@@ -52,6 +56,7 @@ def tool_output(tool, *arguments):
     return result.returncode, result.stdout.decode("utf-8")
 
 
+@functools.lru_cache(maxsize=None)
 def programs_folder(csidl):
     code, output = tool_output("shellfolder.exe", str(csidl))
     if code != 0:
@@ -80,6 +85,15 @@ def parse_pairs(text):
         if sep:
             pairs[name] = value
     return pairs
+
+
+def read_host_setup_report(report_unix_path):
+    """What the host-setup stand-in wrote about its run, or None when it did
+    not run."""
+    if not os.path.exists(report_unix_path):
+        return None
+    with open(report_unix_path, encoding="utf-8") as report:
+        return parse_pairs(report.read())
 
 
 def read_with_shell(link_windows_path):
@@ -134,9 +148,7 @@ class Installation:
 
     def __init__(self, folder_name=None, revision=None, release_info=None, base=None):
         self.base = base or unique("install")
-        self.root = "C:\\%s\\Velmora\\v182" % self.base
-        self.suite = self.root + "\\RUVO"
-        self.program_folder = "\\".join((self.root,) + PROGRAM_FOLDER)
+        self.locate("C:\\%s\\Velmora\\v182" % self.base)
         for folder in (self.program_folder, self.suite + "\\bin", self.suite + "\\icons",
                        self.root + "\\commonfiles\\globalsettings"):
             os.makedirs(unix_path(folder), exist_ok=True)
@@ -153,6 +165,20 @@ class Installation:
         if release_info is not None:
             self.write_release_info(release_info)
 
+    @classmethod
+    def laid_out_at(cls, root):
+        """The installation that something else (an installer) lays out at
+        `root`; nothing is made here, and remove() does not apply."""
+        installation = cls.__new__(cls)
+        installation.base = None
+        installation.locate(root)
+        return installation
+
+    def locate(self, root):
+        self.root = root
+        self.suite = self.root + "\\RUVO"
+        self.program_folder = "\\".join((self.root,) + PROGRAM_FOLDER)
+
     @property
     def release_info(self):
         return unix_path(self.root + "\\commonfiles\\globalsettings\\relinfo.xml")
@@ -164,18 +190,16 @@ class Installation:
     def program(self, name):
         return self.program_folder + "\\" + name
 
-    def run(self, name, *arguments, standard_user=False):
-        return wine(self.program(name), *arguments, standard_user=standard_user)
+    def run(self, name, *arguments, standard_user=False, environment=None):
+        return wine(self.program(name), *arguments, standard_user=standard_user,
+                    environment=environment)
 
     @property
     def host_setup_report(self):
         return unix_path(self.suite + "\\bin\\ruvo5parhosts.report")
 
     def read_host_setup_report(self):
-        if not os.path.exists(self.host_setup_report):
-            return None
-        with open(self.host_setup_report, encoding="utf-8") as report:
-            return parse_pairs(report.read())
+        return read_host_setup_report(self.host_setup_report)
 
     def remove(self):
         top = self.base.split("\\")[0]
@@ -211,3 +235,90 @@ class StartMenu:
                 subprocess.run(["rm", "-rf", "--", path], check=False)
             elif os.path.exists(path):
                 os.remove(path)
+
+
+class InstallationTestCase(unittest.TestCase):
+    """Sample installations, the suite's folders in both Programs folders and
+    folders on C:, each removed again however the test ends; the programs run
+    with their exit code checked; what menusetup must leave, asserted."""
+
+    # What a failure message shows of a program's error output at the most.
+    STDERR_SHOWN = 4000
+
+    def setUp(self):
+        super().setUp()
+        self.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
+        self.own = StartMenu(CSIDL_PROGRAMS)
+        self.addCleanup(self.all_users.clean)
+        self.addCleanup(self.own.clean)
+
+    def start_menu(self, standard_user):
+        """The Programs folder that the programs work in for that user."""
+        return self.own if standard_user else self.all_users
+
+    def for_each_user(self, body):
+        """Calls body(standard_user, start_menu) for the administrator, then for
+        a standard user, each in a subtest of its own."""
+        for standard_user in (False, True):
+            with self.subTest(standard_user=standard_user):
+                body(standard_user, self.start_menu(standard_user))
+
+    def menu_folder(self, name):
+        """Marks a folder of that name for removal in both Programs folders;
+        returns the name."""
+        self.all_users.folder(name)
+        self.own.folder(name)
+        return name
+
+    def new_installation(self, **release):
+        """An Installation (see there for `release`), removed at the end."""
+        installation = Installation(**release)
+        self.addCleanup(installation.remove)
+        return installation
+
+    def scratch_folder(self, tag):
+        """A new folder C:\\<tag> <unique>, removed at the end with what is in
+        it; returns its Windows path."""
+        folder = "C:\\" + unique(tag)
+        os.makedirs(unix_path(folder))
+        self.addCleanup(shutil.rmtree, unix_path(folder), True)
+        return folder
+
+    def run_program(self, installation, name, *arguments, standard_user=False, environment=None):
+        """Runs one of the installation's programs; it must exit with 0."""
+        result = installation.run(name, *arguments, standard_user=standard_user,
+                                  environment=environment)
+        self.assertEqual(result.returncode, 0, "%s: %s" % (
+            name, result.stderr.decode(errors="replace")[-self.STDERR_SHOWN:]))
+        return result
+
+    def assert_launcher_shortcut(self, start_menu, installation, folder, revision):
+        """The launcher of `revision`, alone in <folder>\\Fluid Dynamics, as
+        lnkinfo and the shell link object read it: the installation's solver
+        launcher and icon."""
+        file_name = "RUVO %s.lnk" % revision if revision else "RUVO.lnk"
+        link = start_menu.link_unix(folder, file_name)
+        self.assertTrue(os.path.isfile(link), "no shortcut at " + link)
+        self.assertEqual(os.listdir(os.path.dirname(link)), [file_name])
+        expected = {
+            "target": installation.suite + "\\bin\\ruvo5.exe",
+            "arguments": "",
+            "working_directory": "%USERPROFILE%",
+            "description": "Start VELMORA RUVO %s Launcher" % revision,
+            "icon_path": installation.suite + "\\icons\\ruvo_hi.ico",
+            "icon_index": "0",
+            "show_command": "1",
+        }
+        self.assertEqual(read_with_lnkinfo(link), expected)
+        self.assertEqual(read_with_shell(start_menu.link(folder, file_name)), expected)
+
+    def assert_host_setup_ran(self, installation):
+        """The installation's host-setup tool ran hidden, with its switch, and
+        was waited for."""
+        report = installation.read_host_setup_report()
+        self.assertIsNotNone(report, "the host-setup tool did not run, or was not waited for")
+        self.assertEqual(report["command_line"],
+                         '"%s\\bin\\ruvo5parhosts.exe" -install-setup' % installation.suite)
+        self.assertEqual((report["uses_show_window"], report["show_window"]), ("1", "0"),
+                         "the host-setup tool was not hidden")
+        self.assertEqual(report["parent_alive_at_end"], "1", "menusetup did not wait for it")

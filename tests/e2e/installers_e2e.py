@@ -15,8 +15,8 @@ import subprocess
 import time
 import unittest
 
-from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, PREFIX, StartMenu, parse_pairs,
-                          read_with_lnkinfo, read_with_shell, runs_under_wow64, tree, unix_path)
+from installation import (PREFIX, Installation, InstallationTestCase, runs_under_wow64, tree,
+                          unix_path)
 
 INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
 # msiexec's logs, kept for the failure messages and after them, one folder for
@@ -114,24 +114,24 @@ def prefix_processes(text):
     return found
 
 
-class SampleInstallerTest:
+class SampleInstallerTest(InstallationTestCase):
     """What both samples must do; the subclasses run their installer."""
 
     @classmethod
     def setUpClass(cls):
-        cls.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
-        cls.own = StartMenu(CSIDL_PROGRAMS)
-        cls.all_users.folder(PRODUCT)
-        cls.own.folder(PRODUCT)
+        super().setUpClass()
         cls.wow64 = runs_under_wow64()
         cls.root = (PROGRAM_FILES_X86 if cls.wow64 else PROGRAM_FILES_32) + "\\" + PRODUCT
         cls.root_unix = unix_path(cls.root)
+        cls.sample = Installation.laid_out_at(cls.root)
         # Nothing of the sample belongs in the 64-bit programs' folder.
         cls.root_64_unix = unix_path(PROGRAM_FILES_32 + "\\" + PRODUCT) if cls.wow64 else None
-        cls.suite_folder = os.path.join(cls.all_users.unix, PRODUCT)
-        cls.fluid_dynamics = os.path.join(cls.suite_folder, "Fluid Dynamics")
 
     def setUp(self):
+        super().setUp()
+        self.menu_folder(PRODUCT)
+        self.suite_folder = os.path.join(self.all_users.unix, PRODUCT)
+        self.fluid_dynamics = os.path.join(self.suite_folder, "Fluid Dynamics")
         os.makedirs(LOG_DIR, exist_ok=True)
         # An interrupted earlier run may have left the sample installed.
         self.remove_sample()
@@ -147,13 +147,6 @@ class SampleInstallerTest:
         if self.root_64_unix:
             shutil.rmtree(self.root_64_unix, ignore_errors=True)
 
-    def host_setup_report(self):
-        path = os.path.join(self.root_unix, HOST_SETUP_REPORT)
-        if not os.path.exists(path):
-            return None
-        with open(path, encoding="utf-8") as report:
-            return parse_pairs(report.read())
-
     def assert_installed(self, revision, extra_files=()):
         """The installation and the one shortcut of `revision`; takes the host-setup
         report away, so that the next run of menusetup writes a new one."""
@@ -167,26 +160,9 @@ class SampleInstallerTest:
                          relative_paths("Fluid Dynamics", "Fluid Dynamics/" + name))
         self.assertFalse(os.path.exists(os.path.join(self.own.unix, PRODUCT)),
                          "a start-menu folder in the user's own Programs folder")
-        expected = {
-            "target": self.root + "\\RUVO\\bin\\ruvo5.exe",
-            "arguments": "",
-            "working_directory": "%USERPROFILE%",
-            "description": "Start VELMORA RUVO %s Launcher" % revision,
-            "icon_path": self.root + "\\RUVO\\icons\\ruvo_hi.ico",
-            "icon_index": "0",
-            "show_command": "1",
-        }
-        self.assertEqual(read_with_lnkinfo(self.all_users.link_unix(PRODUCT, name)), expected)
-        self.assertEqual(read_with_shell(self.all_users.link(PRODUCT, name)), expected)
-
-        report = self.host_setup_report()
-        self.assertIsNotNone(report, "the host-setup tool did not run, or was not waited for")
-        self.assertEqual(report["command_line"],
-                         '"%s\\RUVO\\bin\\ruvo5parhosts.exe" -install-setup' % self.root)
-        self.assertEqual((report["uses_show_window"], report["show_window"]), ("1", "0"),
-                         "the host-setup tool was not hidden")
-        self.assertEqual(report["parent_alive_at_end"], "1", "menusetup did not wait for it")
-        os.remove(os.path.join(self.root_unix, HOST_SETUP_REPORT))
+        self.assert_launcher_shortcut(self.all_users, self.sample, PRODUCT, revision)
+        self.assert_host_setup_ran(self.sample)
+        os.remove(self.sample.host_setup_report)
 
     def assert_removed(self):
         self.assertFalse(os.path.exists(self.suite_folder), tree(self.all_users.unix))
@@ -210,7 +186,7 @@ class SampleInstallerTest:
         self.assertEqual(tree(self.root_unix), relative_paths("RUVO", "RUVO/bin", HOST_SETUP_REPORT))
 
 
-class MsiSampleTest(SampleInstallerTest, unittest.TestCase):
+class MsiSampleTest(SampleInstallerTest):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
@@ -271,7 +247,8 @@ class MsiSampleTest(SampleInstallerTest, unittest.TestCase):
         self.msiexec("/i", "18.2", expected=ERROR_INSTALL_FAILURE)
         self.assertEqual(tree(self.suite_folder),
                          relative_paths("Fluid Dynamics", "Fluid Dynamics/RUVO 18.3.lnk"))
-        self.assertIsNone(self.host_setup_report(), "the refused release ran menusetup")
+        self.assertIsNone(self.sample.read_host_setup_report(),
+                          "the refused release ran menusetup")
 
         self.uninstall("18.3")
         self.assert_removed()
@@ -281,7 +258,7 @@ class MsiSampleTest(SampleInstallerTest, unittest.TestCase):
         self.assert_users_file_survives_removal()
 
 
-class NsisSampleTest(SampleInstallerTest, unittest.TestCase):
+class NsisSampleTest(SampleInstallerTest):
     SETUP = os.path.join(INSTALLERS, "sample-18.2-setup.exe")
 
     @classmethod

@@ -9,13 +9,14 @@ import subprocess
 import unittest
 import uuid
 
-from installation import (CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, RUN_TIMEOUT, Installation,
-                          StartMenu, tree, unique, unix_path)
+from installation import RUN_TIMEOUT, InstallationTestCase, tree, unique, unix_path
 
 VERSION = os.environ["MENUTOOLS_VERSION"]
 TIME_STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
 STARTED = re.compile(r"^Started hidden as process (\d+): (.*)$")
 DEBUG_LINE = re.compile(r':warn:seh:OutputDebugStringA "(.*)"$')
+# Wine's trace of what a program sends to the debugger, and nothing else.
+DEBUG_OUTPUT = {"WINEDEBUG": "-all,warn+seh"}
 
 
 def read_log(path):
@@ -42,21 +43,11 @@ def debug_output(stderr):
     return lines
 
 
-class LogTest(unittest.TestCase):
-    def setUp(self):
-        self.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
-        self.own = StartMenu(CSIDL_PROGRAMS)
-        self.addCleanup(self.all_users.clean)
-        self.addCleanup(self.own.clean)
-
+class LogTest(InstallationTestCase):
     def install(self, folder, revision="18.2"):
         # No blank in the install root: the batch file below names it unquoted.
-        installation = Installation(folder_name=folder, revision=revision,
-                                    base="log" + uuid.uuid4().hex[:10])
-        self.addCleanup(installation.remove)
-        self.all_users.folder(folder)
-        self.own.folder(folder)
-        return installation
+        return self.new_installation(folder_name=self.menu_folder(folder), revision=revision,
+                                     base="log" + uuid.uuid4().hex[:10])
 
     def run_typed(self, installation, *command_lines, environment=None):
         """Runs command lines exactly as typed, quotes included, from a batch
@@ -69,17 +60,6 @@ class LogTest(unittest.TestCase):
                                 capture_output=True, timeout=RUN_TIMEOUT,
                                 env=dict(os.environ, **(environment or {})))
         self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-
-    def run_program(self, installation, name, *arguments, standard_user=False, debug=False):
-        environment = dict(os.environ, WINEDEBUG="-all,warn+seh") if debug else None
-        if environment is None:
-            result = installation.run(name, *arguments, standard_user=standard_user)
-        else:
-            command = ["wine", installation.program(name)] + list(arguments)
-            result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                                    timeout=RUN_TIMEOUT, env=environment)
-        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-        return result
 
     def release_lines(self, installation, folder, revision):
         relinfo = installation.root + "\\commonfiles\\globalsettings\\relinfo.xml"
@@ -236,7 +216,8 @@ class LogTest(unittest.TestCase):
         for name, arguments in cases:
             with self.subTest(name):
                 before = tree(base)
-                result = self.run_program(installation, "menusetup.exe", *arguments, debug=True)
+                result = self.run_program(installation, "menusetup.exe", *arguments,
+                                          environment=DEBUG_OUTPUT)
                 self.assertTrue(os.path.isfile(link_unix))
                 # Nothing new but the host-setup stand-in's report.
                 self.assertEqual(tree(base) - before, {report})

@@ -6,119 +6,63 @@ import os
 import shutil
 import unittest
 
-from installation import (BIN, CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, Installation, StartMenu,
-                          read_with_lnkinfo, read_with_shell, tree, unique, unix_path)
+from installation import BIN, InstallationTestCase, read_with_lnkinfo, tree, unique, unix_path
 
 
-class MenuSetupTest(unittest.TestCase):
-    def setUp(self):
-        self.installations = []
-        self.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
-        self.own = StartMenu(CSIDL_PROGRAMS)
-        self.addCleanup(self.all_users.clean)
-        self.addCleanup(self.own.clean)
+class MenuSetupTest(InstallationTestCase):
+    def test_each_user_gets_the_shortcut_in_the_programs_folder_they_work_in(self):
+        # The administrator in the all-users folder, a standard user in their own.
+        def set_up(standard_user, start_menu):
+            folder = self.menu_folder(unique("Velmora RUVO 18.2"))
+            installation = self.new_installation(folder_name=folder, revision="18.2")
+            self.run_program(installation, "menusetup.exe", standard_user=standard_user)
+            self.assert_launcher_shortcut(start_menu, installation, folder, "18.2")
+            other = self.start_menu(not standard_user)
+            self.assertFalse(os.path.exists(os.path.join(other.unix, folder)))
+            self.assert_host_setup_ran(installation)
 
-    def tearDown(self):
-        for installation in self.installations:
-            installation.remove()
-
-    def install(self, **release):
-        installation = Installation(**release)
-        self.installations.append(installation)
-        return installation
-
-    def run_setup(self, installation, *arguments, standard_user=False):
-        result = installation.run("menusetup.exe", *arguments, standard_user=standard_user)
-        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-
-    def assert_launcher_shortcut(self, start_menu, installation, folder, revision):
-        file_name = "RUVO %s.lnk" % revision if revision else "RUVO.lnk"
-        link = start_menu.link_unix(folder, file_name)
-        self.assertTrue(os.path.isfile(link), "no shortcut at " + link)
-        self.assertEqual(os.listdir(os.path.dirname(link)), [file_name])
-        expected = {
-            "target": installation.suite + "\\bin\\ruvo5.exe",
-            "arguments": "",
-            "working_directory": "%USERPROFILE%",
-            "description": "Start VELMORA RUVO %s Launcher" % revision,
-            "icon_path": installation.suite + "\\icons\\ruvo_hi.ico",
-            "icon_index": "0",
-            "show_command": "1",
-        }
-        self.assertEqual(read_with_lnkinfo(link), expected)
-        self.assertEqual(read_with_shell(start_menu.link(folder, file_name)), expected)
-
-    def assert_host_setup_ran(self, installation):
-        report = installation.read_host_setup_report()
-        self.assertIsNotNone(report, "the host-setup tool did not run, or menusetup did not wait")
-        self.assertEqual(report["command_line"],
-                         '"%s\\bin\\ruvo5parhosts.exe" -install-setup' % installation.suite)
-        self.assertEqual((report["uses_show_window"], report["show_window"]), ("1", "0"))
-        self.assertEqual(report["parent_alive_at_end"], "1")
-
-    def test_administrator_gets_the_shortcut_in_the_all_users_folder(self):
-        folder = unique("Velmora RUVO 18.2")
-        self.all_users.folder(folder)
-        self.own.folder(folder)
-        installation = self.install(folder_name=folder, revision="18.2")
-        self.run_setup(installation)
-        self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
-        self.assertFalse(os.path.exists(os.path.join(self.own.unix, folder)))
-        self.assert_host_setup_ran(installation)
-
-    def test_standard_user_gets_the_shortcut_in_their_own_folder(self):
-        folder = unique("Velmora RUVO 18.2")
-        self.all_users.folder(folder)
-        self.own.folder(folder)
-        installation = self.install(folder_name=folder, revision="18.2")
-        self.run_setup(installation, standard_user=True)
-        self.assert_launcher_shortcut(self.own, installation, folder, "18.2")
-        self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, folder)))
-        self.assert_host_setup_ran(installation)
+        self.for_each_user(set_up)
 
     def test_command_line_arguments_are_ignored(self):
-        folder = unique("Velmora")
-        self.all_users.folder(folder)
-        installation = self.install(folder_name=folder, revision="18.2")
-        self.run_setup(installation, "/uninstall", "--folder", "C:\\elsewhere", "-q")
+        folder = self.menu_folder(unique("Velmora"))
+        installation = self.new_installation(folder_name=folder, revision="18.2")
+        self.run_program(installation, "menusetup.exe",
+                         "/uninstall", "--folder", "C:\\elsewhere", "-q")
         self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
         self.assert_host_setup_ran(installation)
 
     def test_folder_name_outside_ascii(self):
-        folder = unique("Velmora Strömung 18.2 – 流体")
-        self.all_users.folder(folder)
-        installation = self.install(folder_name=folder, revision="18.2β")
-        self.run_setup(installation)
+        folder = self.menu_folder(unique("Velmora Strömung 18.2 – 流体"))
+        installation = self.new_installation(folder_name=folder, revision="18.2β")
+        self.run_program(installation, "menusetup.exe")
         self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2β")
 
     def test_nested_folder_name_creates_every_level_with_either_separator(self):
         for separator in ("\\", "/"):
             with self.subTest(separator=separator):
-                vendor = unique("Velmora")
-                self.all_users.folder(vendor)
-                installation = self.install(folder_name=vendor + separator + "RUVO 18.2",
-                                            revision="18.2")
-                self.run_setup(installation)
+                vendor = self.menu_folder(unique("Velmora"))
+                installation = self.new_installation(
+                    folder_name=vendor + separator + "RUVO 18.2", revision="18.2")
+                self.run_program(installation, "menusetup.exe")
                 self.assert_launcher_shortcut(self.all_users, installation,
                                               vendor + "\\RUVO 18.2", "18.2")
 
     def test_missing_release_information_uses_the_programs_folders_own_subfolder(self):
         # The empty name puts the shortcut into <Programs>\Fluid Dynamics.
-        self.all_users.folder("Fluid Dynamics")
-        installation = self.install()
+        self.menu_folder("Fluid Dynamics")
+        installation = self.new_installation()
         self.assertFalse(os.path.exists(installation.release_info))
-        self.run_setup(installation)
+        self.run_program(installation, "menusetup.exe")
         self.assert_launcher_shortcut(self.all_users, installation, "", "")
         # Reading the missing file created it, empty, in its existing folder.
         self.assertEqual(os.path.getsize(installation.release_info), 0)
         self.assert_host_setup_ran(installation)
 
     def test_missing_host_setup_tool_still_gives_the_shortcut_and_exit_code_0(self):
-        folder = unique("Velmora")
-        self.all_users.folder(folder)
-        installation = self.install(folder_name=folder, revision="18.2")
+        folder = self.menu_folder(unique("Velmora"))
+        installation = self.new_installation(folder_name=folder, revision="18.2")
         os.remove(unix_path(installation.suite + "\\bin\\ruvo5parhosts.exe"))
-        self.run_setup(installation)
+        self.run_program(installation, "menusetup.exe")
         self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
         self.assertIsNone(installation.read_host_setup_report())
 
@@ -133,8 +77,8 @@ class MenuSetupTest(unittest.TestCase):
                   os.path.dirname(self.all_users.unix)]
         for name in names:
             with self.subTest(name=name):
-                installation = self.install(folder_name=name, revision="18.2")
-                self.run_setup(installation)
+                installation = self.new_installation(folder_name=name, revision="18.2")
+                self.run_program(installation, "menusetup.exe")
                 self.assert_host_setup_ran(installation)
                 for place in places:
                     marked = [path for path in tree(place) if mark in path]
@@ -144,43 +88,42 @@ class MenuSetupTest(unittest.TestCase):
         # "RUVO ..\..\..\..\<mark>.lnk" below <folder>\Fluid Dynamics\ resolves to
         # <Programs>\<mark>.lnk: a shortcut of the user's there stays as it is.
         mark = unique("Word")
-        for start_menu, standard_user in ((self.all_users, False), (self.own, True)):
-            with self.subTest(standard_user=standard_user):
-                users_link = start_menu.folder(mark + ".lnk")
-                with open(users_link, "w") as out:
-                    out.write("the user's")
-                folder = unique("Velmora")
-                start_menu.folder(folder)
-                installation = self.install(folder_name=folder,
-                                            revision="..\\..\\..\\..\\" + mark)
-                self.run_setup(installation, standard_user=standard_user)
-                self.assert_host_setup_ran(installation)
-                self.assertFalse(os.path.exists(os.path.join(start_menu.unix, folder)))
-                result = installation.run("menucleanup.exe", standard_user=standard_user)
-                self.assertEqual(result.returncode, 0)
-                with open(users_link) as kept:
-                    self.assertEqual(kept.read(), "the user's")
+
+        def climb(standard_user, start_menu):
+            users_link = start_menu.folder(mark + ".lnk")
+            with open(users_link, "w") as out:
+                out.write("the user's")
+            folder = self.menu_folder(unique("Velmora"))
+            installation = self.new_installation(folder_name=folder,
+                                                 revision="..\\..\\..\\..\\" + mark)
+            self.run_program(installation, "menusetup.exe", standard_user=standard_user)
+            self.assert_host_setup_ran(installation)
+            self.assertFalse(os.path.exists(os.path.join(start_menu.unix, folder)))
+            self.run_program(installation, "menucleanup.exe", standard_user=standard_user)
+            with open(users_link) as kept:
+                self.assertEqual(kept.read(), "the user's")
+
+        self.for_each_user(climb)
 
     def test_cut_module_path_never_moves_the_install_root(self):
         # The program's own path is longer than the 520 characters it was once
         # read into. Where a cut path would have put the install root, a
         # planted release file and host-setup tool wait; neither may be used.
         base = unique("long") + "".join("\\" + "d%02d" % level + "x" * 96 for level in range(5))
-        installation = self.install(folder_name=unique("real"), revision="18.2", base=base)
+        installation = self.new_installation(folder_name=unique("real"), revision="18.2", base=base)
         program = installation.program("menusetup.exe")
         self.assertGreater(len(program), 560)
         cut = program[:519]
         for _ in range(5):
             cut = cut.rstrip("\\")
             cut = cut[:cut.rfind("\\") + 1].rstrip("\\")
-        decoy_mark = unique("decoy")
-        self.all_users.folder(decoy_mark)
+        decoy_mark = self.menu_folder(unique("decoy"))
         os.makedirs(unix_path(cut + "\\commonfiles\\globalsettings"), exist_ok=True)
         os.makedirs(unix_path(cut + "\\RUVO\\bin"), exist_ok=True)
         with open(unix_path(cut + "\\commonfiles\\globalsettings\\relinfo.xml"), "w") as out:
             out.write('startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"' % decoy_mark)
         shutil.copy(os.path.join(BIN, "ruvo5parhosts.exe"), unix_path(cut + "\\RUVO\\bin"))
-        self.run_setup(installation)
+        self.run_program(installation, "menusetup.exe")
         self.assertFalse(os.path.exists(unix_path(cut + "\\RUVO\\bin\\ruvo5parhosts.report")),
                          "menusetup ran a host-setup tool outside its installation")
         self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, decoy_mark)))
@@ -191,15 +134,14 @@ class MenuSetupTest(unittest.TestCase):
         # long path, so the host-setup tool is not looked at here.
         for target_length, expect_shortcut in ((259, True), (260, False)):
             with self.subTest(target_length=target_length):
-                folder = unique("Velmora")
-                self.all_users.folder(folder)
+                folder = self.menu_folder(unique("Velmora"))
                 base = unique("root")
                 fixed = len("C:\\%s\\Velmora\\v182\\RUVO\\bin\\ruvo5.exe" % base)
                 padding = target_length - fixed - 1
                 base += "\\" + "p" * (padding // 2) + "\\" + "q" * (padding - padding // 2 - 1)
-                installation = self.install(folder_name=folder, revision="18.2", base=base)
+                installation = self.new_installation(folder_name=folder, revision="18.2", base=base)
                 self.assertEqual(len(installation.suite + "\\bin\\ruvo5.exe"), target_length)
-                self.run_setup(installation)
+                self.run_program(installation, "menusetup.exe")
                 link = self.all_users.link_unix(folder, "RUVO 18.2.lnk")
                 if expect_shortcut:
                     self.assertEqual(read_with_lnkinfo(link)["target"],
@@ -208,24 +150,22 @@ class MenuSetupTest(unittest.TestCase):
                     self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, folder)))
 
     def test_deep_folder_name_is_refused_at_once(self):
-        mark = unique("deep")
-        self.all_users.folder(mark)
-        installation = self.install(folder_name=mark + "\\a" * 2500, revision="18.2")
-        self.run_setup(installation)
+        mark = self.menu_folder(unique("deep"))
+        installation = self.new_installation(folder_name=mark + "\\a" * 2500, revision="18.2")
+        self.run_program(installation, "menusetup.exe")
         self.assert_host_setup_ran(installation)
         self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, mark)))
 
     def test_release_information_past_4_gib_is_searched_whole(self):
         # A sparse file: over 4 GiB of NUL bytes, then the keys. A size taken
         # in 32 bits would wrap around and miss them.
-        folder = unique("Velmora big")
-        self.all_users.folder(folder)
-        installation = self.install()
+        folder = self.menu_folder(unique("Velmora big"))
+        installation = self.new_installation()
         with open(installation.release_info, "wb") as out:
             out.seek(4 * 1024 ** 3 + 4096)
             out.write(('startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"'
                        % folder).encode())
-        self.run_setup(installation)
+        self.run_program(installation, "menusetup.exe")
         self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
         self.assert_host_setup_ran(installation)
 

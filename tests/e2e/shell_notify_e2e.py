@@ -5,10 +5,9 @@ are checked in-process by the library's tests (tests/shell_notify_test.cpp)."""
 
 import os
 import re
-import subprocess
 import unittest
 
-from installation import CSIDL_COMMON_PROGRAMS, RUN_TIMEOUT, Installation, StartMenu, unique
+from installation import InstallationTestCase, unique
 
 SHCNE_CREATE = 0x2
 SHCNE_DELETE = 0x4
@@ -30,24 +29,17 @@ def flushed(event):
     return (event, SHCNF_PATHW | SHCNF_FLUSH)
 
 
-class ShellNotifyTest(unittest.TestCase):
+class ShellNotifyTest(InstallationTestCase):
     def setUp(self):
-        self.start_menu = StartMenu(CSIDL_COMMON_PROGRAMS)
-        self.addCleanup(self.start_menu.clean)
-        self.folder = unique("Velmora Notify")
-        self.start_menu.folder(self.folder)
-        self.installation = Installation(folder_name=self.folder, revision="18.2")
-        self.addCleanup(self.installation.remove)
-        self.fluid_dynamics = os.path.join(self.start_menu.unix, self.folder, "Fluid Dynamics")
+        super().setUp()
+        self.folder = self.menu_folder(unique("Velmora Notify"))
+        self.installation = self.new_installation(folder_name=self.folder, revision="18.2")
+        self.fluid_dynamics = os.path.join(self.all_users.unix, self.folder, "Fluid Dynamics")
 
     def announcements(self, name):
         """Runs a program with every call into a DLL traced; returns the
         (event, flags) of each SHChangeNotify call it made, in order."""
-        environment = dict(os.environ, WINEDEBUG="+relay")
-        result = subprocess.run(["wine", self.installation.program(name)], env=environment,
-                                stdin=subprocess.DEVNULL, capture_output=True,
-                                timeout=RUN_TIMEOUT)
-        self.assertEqual(result.returncode, 0, name)
+        result = self.run_program(self.installation, name, environment={"WINEDEBUG": "+relay"})
         trace = result.stderr.decode("latin-1")
         self.assertIn("Call ", trace, "no relay trace from " + name)
         return [(int(event, 16), int(flags, 16)) for event, flags in CALL.findall(trace)]
@@ -64,7 +56,7 @@ class ShellNotifyTest(unittest.TestCase):
                          [queued(SHCNE_DELETE), flushed(SHCNE_UPDATEDIR),
                           queued(SHCNE_RMDIR), flushed(SHCNE_UPDATEDIR),
                           queued(SHCNE_RMDIR), flushed(SHCNE_UPDATEDIR)])
-        self.assertFalse(os.path.exists(os.path.join(self.start_menu.unix, self.folder)))
+        self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, self.folder)))
         # Nothing left to remove: nothing to announce.
         self.assertEqual(self.announcements("menucleanup.exe"), [])
 

@@ -3,24 +3,18 @@ differ from the values a shortcut gets when nothing is set (1 and 0), which
 are all that the programs themselves write: read back with lnkinfo and the
 file's header, and through the shell link object (lnkread)."""
 
-import os
-import shutil
 import unittest
 
-from installation import read_with_lnkinfo, read_with_shell, tool_output, unique, unix_path
+from installation import (InstallationTestCase, read_with_lnkinfo, read_with_shell, tool_output,
+                          unix_path)
 
 SW_SHOWMINNOACTIVE = 7
 ICON_INDEX = 3
 
 
-class WriteShortcutTest(unittest.TestCase):
-    def setUp(self):
-        self.folder = "C:\\" + unique("shortcut")
-        os.makedirs(unix_path(self.folder))
-        self.addCleanup(shutil.rmtree, unix_path(self.folder), True)
-
+class WriteShortcutTest(InstallationTestCase):
     def test_show_command_and_icon_index_are_stored(self):
-        link = self.folder + "\\Minimized.lnk"
+        link = self.scratch_folder("shortcut") + "\\Minimized.lnk"
         code, _ = tool_output("lnkwrite.exe", link, "C:\\S\\RUVO\\bin\\ruvo5.exe", "-x 1",
                               "%USERPROFILE%", "Start minimized",
                               "C:\\S\\RUVO\\icons\\ruvo_hi.ico", str(ICON_INDEX),

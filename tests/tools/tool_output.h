@@ -6,12 +6,18 @@
 
 #include <string>
 
-inline void PrintUtf8(const std::wstring& text) {
+// UTF-8 bytes of UTF-16 text.
+inline std::string Utf8Of(const std::wstring& text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
                       nullptr, nullptr);
+  return bytes;
+}
+
+inline void PrintUtf8(const std::wstring& text) {
+  const std::string bytes = Utf8Of(text);
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
             &written, nullptr);
