@@ -43,10 +43,7 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
 
   StartLog(commandLine);
   LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
-  size = GetInstallRoot(nullptr, 0);
-  installRoot = new wchar_t[size > 0 ? size : 1];
-  installRoot[0] = L'\0';
-  GetInstallRoot(installRoot, size);
+  installRoot = CopyInstallRoot();
   LogLine("Install root: %s", installRoot);
   FreeAndClear(&installRoot);
 

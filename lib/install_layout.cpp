@@ -127,51 +127,6 @@ HANDLE OpenForScan(const wchar_t* path) {
                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
 }
 
-// Reads the file like ReadWholeFile and also tells how many bytes it holds, so
-// that a caller sees bytes after a NUL byte too.
-BOOL ReadFileBytes(const wchar_t* path, char** content, DWORD* length) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  char* bytes = nullptr;
-  LARGE_INTEGER fileSize;
-  DWORD size = 0;
-  DWORD offset = 0;
-  BOOL complete = FALSE;
-
-  *length = 0;
-  file = OpenForScan(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    goto Cleanup;
-  }
-  // A size that does not fit in 32 bits cannot be held in memory here; taking
-  // its low part would read a wrapped-around fraction of the file.
-  fileSize.QuadPart = 0;
-  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart > kLargestWholeFile) {
-    goto Cleanup;
-  }
-  size = static_cast<DWORD>(fileSize.QuadPart);
-  complete = TRUE;
-  bytes = new char[size + 1];
-  *content = bytes;
-
-  // The file may shrink or grow meanwhile: read at most the size taken above.
-  while (offset < size) {
-    DWORD read = 0;
-    if (!ReadFile(file, bytes + offset, size - offset, &read, /*lpOverlapped=*/nullptr)) {
-      complete = FALSE;
-      break;
-    }
-    if (read == 0) {
-      break;
-    }
-    offset += read;
-  }
-  bytes[offset] = '\0';
-  *length = offset;
-
-Cleanup:
-  CloseHandleAndClear(&file);
-  return complete;
-}
 
 // Returns the offset of the first occurrence of `needle` (of `needleLength`
 // bytes, at least one) in the `length` bytes at `haystack`, or -1.
@@ -290,16 +245,9 @@ Cleanup:
 }
 
 DWORD ReadGlobalReleaseValue(const char* key, wchar_t** value) {
-  wchar_t* root = nullptr;
-  wchar_t* path = nullptr;
-  DWORD size = 0;
-
-  size = GetInstallRoot(nullptr, 0);
-  root = new wchar_t[size];
-  root[0] = L'\0';
-  GetInstallRoot(root, size);
-  path = JoinStrings(2, root, kGlobalReleaseInfo);
-  size = ReadQuotedValue(path, key, value);
+  wchar_t* root = CopyInstallRoot();
+  wchar_t* path = JoinStrings(2, root, kGlobalReleaseInfo);
+  const DWORD size = ReadQuotedValue(path, key, value);
 
   FreeAndClear(&path);
   FreeAndClear(&root);
@@ -433,6 +381,14 @@ DWORD GetModulePath(wchar_t* buffer, DWORD capacity) {
   return result;
 }
 
+wchar_t* CopyInstallRoot() {
+  const DWORD size = GetInstallRoot(nullptr, 0);
+  wchar_t* root = new wchar_t[size > 0 ? size : 1];
+  root[0] = L'\0';
+  GetInstallRoot(root, size);
+  return root;
+}
+
 DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
   wchar_t* modulePath = CopyModulePath();
   const DWORD needed = static_cast<DWORD>(wcslen(modulePath)) + 1;
@@ -447,8 +403,45 @@ DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
 }
 
 BOOL ReadWholeFile(const wchar_t* path, char** content) {
-  DWORD length = 0;
-  return ReadFileBytes(path, content, &length);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  char* bytes = nullptr;
+  LARGE_INTEGER fileSize;
+  DWORD size = 0;
+  DWORD offset = 0;
+  BOOL complete = FALSE;
+
+  file = OpenForScan(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    goto Cleanup;
+  }
+  // A size that does not fit in 32 bits cannot be held in memory here; taking
+  // its low part would read a wrapped-around fraction of the file.
+  fileSize.QuadPart = 0;
+  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart > kLargestWholeFile) {
+    goto Cleanup;
+  }
+  size = static_cast<DWORD>(fileSize.QuadPart);
+  complete = TRUE;
+  bytes = new char[size + 1];
+  *content = bytes;
+
+  // The file may shrink or grow meanwhile: read at most the size taken above.
+  while (offset < size) {
+    DWORD read = 0;
+    if (!ReadFile(file, bytes + offset, size - offset, &read, /*lpOverlapped=*/nullptr)) {
+      complete = FALSE;
+      break;
+    }
+    if (read == 0) {
+      break;
+    }
+    offset += read;
+  }
+  bytes[offset] = '\0';
+
+Cleanup:
+  CloseHandleAndClear(&file);
+  return complete;
 }
 
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {

@@ -56,6 +56,10 @@ DWORD GetModulePath(wchar_t* buffer, DWORD capacity);
 // (length + 1) when `capacity` is below that; the root is never longer.
 DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity);
 
+// Returns a new wide string holding the install root, read with the two calls
+// of GetInstallRoot. The caller releases it with FreeAndClear.
+wchar_t* CopyInstallRoot();
+
 // Opens `path` for reading (other programs may have it open for reading,
 // writing or deletion), creating it empty when it does not exist and its
 // folder does, and reads it whole into a new buffer of its size + 1 bytes,

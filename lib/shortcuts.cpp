@@ -93,13 +93,12 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
   }
   expected = JoinStrings(5, resolvedFolder, baseName, hasSuffix ? L" " : nullptr,
                          hasSuffix ? suffix : nullptr, kLinkExtension);
-  if (wcscmp(resolved, expected) != 0 || wcslen(resolved) > kLongestLinkPath) {
-    if (wcscmp(resolved, expected) != 0) {
-      LogLine("Shortcut refused: %s resolves to %s, not to %s", linkPath, resolved, expected);
-    } else {
-      LogLine("Shortcut refused: %s is %u characters long, MAX_PATH (%u) or more", resolved,
-              static_cast<DWORD>(wcslen(resolved)), static_cast<DWORD>(MAX_PATH));
-    }
+  if (wcscmp(resolved, expected) != 0) {
+    LogLine("Shortcut refused: %s resolves to %s, not to %s", linkPath, resolved, expected);
+    FreeAndClear(&resolved);
+  } else if (wcslen(resolved) > kLongestLinkPath) {
+    LogLine("Shortcut refused: %s is %u characters long, MAX_PATH (%u) or more", resolved,
+            static_cast<DWORD>(wcslen(resolved)), static_cast<DWORD>(MAX_PATH));
     FreeAndClear(&resolved);
   }
 
