@@ -2,12 +2,47 @@
 # and HOME to be set to folders of the build (wine_select_platform does that
 # for the tests); sourced, not run.
 
-# The Windows platform the tests run on, from MENUTOOLS_WINEARCH: win32 (the
-# default), a 32-bit Windows, or win64, a 64-bit Windows that runs the 32-bit
-# programs under WOW64. Each platform has a prefix and a HOME of its own in
-# the build folder $1, so that both can be prepared and used side by side.
-# Exports MENUTOOLS_WINEARCH, WINEPREFIX and HOME; returns 2 for another value.
+# Wine's loaders. Debian's wine, wineboot and winepath pick the 32-bit loader
+# whenever it is installed, even on a host whose kernel cannot run it; the
+# 64-bit programs are therefore started by the 64-bit loader itself, through
+# the wrappers in scripts/lib/wine64, which name it.
+WINE32_LOADER=/usr/lib/wine/wine
+WINE64_LOADER=/usr/lib/wine/wine64
+
+# Makes `wine`, `wineboot` and `winepath` start the programs of one
+# architecture: x86, the 32-bit programs, through Debian's wrappers (as
+# before), or x64, the 64-bit programs, through the 64-bit loader. Needs
+# MENUTOOLS_ROOT, the source tree.
+wine_use_loader() {
+  [ "$1" = x64 ] || return 0
+  export WINELOADER="$WINE64_LOADER"
+  case ":$PATH:" in
+    *":$MENUTOOLS_ROOT/scripts/lib/wine64:"*) ;;
+    *) PATH="$MENUTOOLS_ROOT/scripts/lib/wine64:$PATH" ;;
+  esac
+  export PATH
+}
+
+# The Windows platform the tests of the build folder $1, whose programs are of
+# the architecture $2 (x86 unless given), run on, from MENUTOOLS_WINEARCH:
+# - 32-bit programs: win32 (the default), a 32-bit Windows, or win64, a 64-bit
+#   Windows that runs them under WOW64;
+# - 64-bit programs: win64 only (the default), started by the 64-bit loader.
+# Each platform has a prefix and a HOME of its own in the build folder, so that
+# both can be prepared and used side by side. Exports MENUTOOLS_WINEARCH,
+# WINEPREFIX and HOME; returns 2 for a value that does not fit.
 wine_select_platform() {
+  if [ "${2:-x86}" = x64 ]; then
+    MENUTOOLS_WINEARCH=${MENUTOOLS_WINEARCH:-win64}
+    if [ "$MENUTOOLS_WINEARCH" != win64 ]; then
+      echo "wine: the 64-bit programs run on win64 only, not '$MENUTOOLS_WINEARCH'" >&2
+      return 2
+    fi
+    WINEPREFIX="$1/wineprefix" HOME="$1/home"
+    wine_use_loader x64
+    export MENUTOOLS_WINEARCH WINEPREFIX HOME
+    return 0
+  fi
   MENUTOOLS_WINEARCH=${MENUTOOLS_WINEARCH:-win32}
   case "$MENUTOOLS_WINEARCH" in
     win32) WINEPREFIX="$1/wineprefix" HOME="$1/home" ;;
@@ -43,8 +78,8 @@ wine_prepare_prefix() {
     echo "wine-env: preparing the Wine prefix $WINEPREFIX ($WINEARCH)" >&2
     wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed in $WINEPREFIX" >&2; exit 1; }
     # Both settings lie under HKCU\Software, which a 64-bit Windows shares
-    # between its 32-bit and 64-bit programs: the 32-bit reg writes them for
-    # both in a win64 prefix.
+    # between its 32-bit and 64-bit programs: whichever reg writes them, both
+    # kinds read them.
     # A crashing program exits (with 5) instead of waiting in the debugger.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     # Windows exist off-screen, so that message boxes block as on Windows.
