@@ -2,12 +2,14 @@
 ; layout and runs menusetup and menucleanup as the suite's own installer has
 ; to. Built by makensis (see CMakeLists.txt beside this file) with:
 ;   REVISION  the release's revision, e.g. 18.2
+;   TARGET    x86-unicode for the 32-bit programs, amd64-unicode for the 64-bit
+;             ones (a 64-bit installer, into the 64-bit Program Files)
 ;   STAGE     a folder holding the installation's files in their layout
 ;   OUTFILE   the installer to write
 ; Silent: "setup.exe /S" installs, "uninstall.exe /S" removes. The uninstaller
 ; copies itself to a temporary folder, starts that copy and returns at once.
 
-Unicode true
+Target ${TARGET}
 ManifestSupportedOS all
 RequestExecutionLevel admin
 
@@ -17,7 +19,11 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT} ${REVISION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\${PRODUCT}"
+!if "${TARGET}" == "amd64-unicode"
+  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+!else
+  InstallDir "$PROGRAMFILES\${PRODUCT}"
+!endif
 SetCompressor /SOLID lzma
 
 Page directory

@@ -65,13 +65,15 @@ def programs_folder(csidl):
 
 
 @functools.lru_cache(maxsize=None)
-def runs_under_wow64():
-    """Whether the prefix runs the 32-bit programs under WOW64, on a 64-bit
-    Windows, as the system answers a 32-bit program (IsWow64Process)."""
-    code, output = tool_output("wow64.exe")
-    if code != 0 or output.strip() not in ("0", "1"):
-        raise RuntimeError("no answer from wow64.exe: %d %r" % (code, output))
-    return output.strip() == "1"
+def windows_platform():
+    """The platform the build's programs run on, as the system answers one of
+    them (pointer size, IsWow64Process): "x64" (64-bit programs on 64-bit
+    Windows), "wow64" (32-bit programs under WOW64 on 64-bit Windows) or
+    "win32" (32-bit programs on 32-bit Windows)."""
+    code, output = tool_output("platform.exe")
+    if code != 0 or output.strip() not in ("x64", "wow64", "win32"):
+        raise RuntimeError("no answer from platform.exe: %d %r" % (code, output))
+    return output.strip()
 
 
 def unique(tag):

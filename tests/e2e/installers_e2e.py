@@ -15,24 +15,30 @@ import subprocess
 import time
 import unittest
 
-from installation import (PREFIX, Installation, InstallationTestCase, runs_under_wow64, tree,
-                          unix_path)
+from installation import (PREFIX, Installation, InstallationTestCase, tree, unix_path,
+                          windows_platform)
 
 INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
 # msiexec's logs, kept for the failure messages and after them, one folder for
-# each platform's pass.
-LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e",
-                       os.environ.get("MENUTOOLS_WINEARCH", "win32"))
+# each platform's pass of the build.
+LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e", windows_platform())
 RUN_TIMEOUT = 120
 POLL_INTERVAL = 0.1
 UNINSTALLER_START_GRACE = 5
 
 # The samples' install folder and start-menu folder.
 PRODUCT = "Velmora RUVO Sample"
-# The Program Files folder of 32-bit programs, where both 32-bit samples
-# install: on a 64-bit Windows the "(x86)" one; the other holds 64-bit programs.
-PROGRAM_FILES_32 = "C:\\Program Files"
+# Where the samples install, and the Program Files folder that must stay
+# without them, on each platform: the 32-bit samples into the one Program
+# Files of a 32-bit Windows, and into the "(x86)" one of a 64-bit Windows,
+# where the other holds 64-bit programs; the 64-bit samples into that other.
+PROGRAM_FILES = "C:\\Program Files"
 PROGRAM_FILES_X86 = "C:\\Program Files (x86)"
+PROGRAM_FILES_FOLDERS = {
+    "win32": (PROGRAM_FILES, None),
+    "wow64": (PROGRAM_FILES_X86, PROGRAM_FILES),
+    "x64": (PROGRAM_FILES, PROGRAM_FILES_X86),
+}
 NSIS_UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
 MSI_UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"
 
@@ -120,12 +126,13 @@ class SampleInstallerTest(InstallationTestCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.wow64 = runs_under_wow64()
-        cls.root = (PROGRAM_FILES_X86 if cls.wow64 else PROGRAM_FILES_32) + "\\" + PRODUCT
+        program_files, other_program_files = PROGRAM_FILES_FOLDERS[windows_platform()]
+        cls.root = program_files + "\\" + PRODUCT
         cls.root_unix = unix_path(cls.root)
         cls.sample = Installation.laid_out_at(cls.root)
-        # Nothing of the sample belongs in the 64-bit programs' folder.
-        cls.root_64_unix = unix_path(PROGRAM_FILES_32 + "\\" + PRODUCT) if cls.wow64 else None
+        # Nothing of the sample belongs in the other architecture's folder.
+        cls.other_root_unix = (unix_path(other_program_files + "\\" + PRODUCT)
+                               if other_program_files else None)
 
     def setUp(self):
         super().setUp()
@@ -144,17 +151,17 @@ class SampleInstallerTest(InstallationTestCase):
         self.all_users.clean()
         self.own.clean()
         shutil.rmtree(self.root_unix, ignore_errors=True)
-        if self.root_64_unix:
-            shutil.rmtree(self.root_64_unix, ignore_errors=True)
+        if self.other_root_unix:
+            shutil.rmtree(self.other_root_unix, ignore_errors=True)
 
     def assert_installed(self, revision, extra_files=()):
         """The installation and the one shortcut of `revision`; takes the host-setup
         report away, so that the next run of menusetup writes a new one."""
         self.assertEqual(tree(self.root_unix),
                          relative_paths(*LAYOUT, HOST_SETUP_REPORT, *extra_files))
-        if self.root_64_unix:
-            self.assertFalse(os.path.exists(self.root_64_unix),
-                             "a 32-bit installer wrote to the 64-bit programs' folder")
+        if self.other_root_unix:
+            self.assertFalse(os.path.exists(self.other_root_unix),
+                             "the installer wrote to the other architecture's Program Files")
         name = "RUVO %s.lnk" % revision
         self.assertEqual(tree(self.suite_folder),
                          relative_paths("Fluid Dynamics", "Fluid Dynamics/" + name))
