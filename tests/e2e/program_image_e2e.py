@@ -1,6 +1,8 @@
-"""The programs' files: 32-bit GUI executables that import only system DLLs and
-carry the manifest, the icon group and the version block, read with pefile and
-icotool."""
+"""The programs' files: GUI executables of the build's architecture (PE32 for
+x86, PE32+ for x64) that import only system DLLs and carry the manifest, the
+icon group and the version block, read with pefile and icotool. Needs no Wine:
+MENUTOOLS_BIN names the folder of the built programs, MENUTOOLS_ARCH their
+architecture (x86 or x64)."""
 
 import os
 import subprocess
@@ -10,8 +12,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-from installation import BIN
-
+BIN = os.environ["MENUTOOLS_BIN"]
 PROGRAMS = ["menusetup.exe", "menucleanup.exe"]
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "shell32.dll", "shlwapi.dll",
                "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
@@ -26,6 +27,12 @@ PROJECT_VERSION = os.environ["MENUTOOLS_VERSION"]
 VERSION_STRINGS = {"FileDescription", "FileVersion", "InternalName", "OriginalFilename",
                    "ProductName", "ProductVersion"}
 US_ENGLISH_UTF16 = "040904b0"
+# The machine and the optional header's form of each architecture's images.
+IMAGE_SHAPES = {
+    "x86": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], pefile.OPTIONAL_HEADER_MAGIC_PE),
+    "x64": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS),
+}
+MACHINE, MAGIC = IMAGE_SHAPES[os.environ["MENUTOOLS_ARCH"]]
 
 
 def resources(image):
@@ -59,12 +66,11 @@ class ProgramImageTest(unittest.TestCase):
         caller's failure, and reports the generator's closing instead."""
         return [(program, pefile.PE(os.path.join(BIN, program))) for program in PROGRAMS]
 
-    def test_32_bit_gui_program_importing_only_system_dlls(self):
+    def test_gui_program_of_the_build_architecture_importing_only_system_dlls(self):
         for program, image in self.each_program():
             with self.subTest(program=program):
-                self.assertEqual(image.FILE_HEADER.Machine,
-                                 pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
-                self.assertEqual(image.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+                self.assertEqual(image.FILE_HEADER.Machine, MACHINE)
+                self.assertEqual(image.OPTIONAL_HEADER.Magic, MAGIC)
                 self.assertEqual(image.OPTIONAL_HEADER.Subsystem,
                                  pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
                 imported = {entry.dll.decode().lower() for entry in image.DIRECTORY_ENTRY_IMPORT}
