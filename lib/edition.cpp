@@ -20,6 +20,13 @@ constexpr DWORD kMajorVersion6 = 6;
 constexpr wchar_t kMicrosoftKey[] = L"SOFTWARE\\Microsoft";
 constexpr wchar_t kHpcText[] = L"HPC";
 constexpr wchar_t kProcessorIdentifier[] = L"PROCESSOR_IDENTIFIER";
+// The registry view searched unless the 64-bit one is asked for: the one a
+// 32-bit program sees, so that the 64-bit build answers as the 32-bit one.
+#ifdef _WIN64
+constexpr REGSAM kDefaultView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kDefaultView = 0;
+#endif
 // Markers of a 64-bit processor, tested in this order.
 constexpr const wchar_t* kProcessor64Markers[] = {L"EM64T", L"AMD64", L"Intel64"};
 
@@ -195,7 +202,7 @@ BOOL HasSubkeyContaining(const wchar_t* keyPath, const wchar_t* text, BOOL use64
   BOOL found = FALSE;
 
   path = JoinStrings(1, keyPath);
-  const REGSAM view = use64BitView ? KEY_WOW64_64KEY : 0;
+  const REGSAM view = use64BitView ? KEY_WOW64_64KEY : kDefaultView;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, /*Reserved=*/0, /*lpClass=*/nullptr,
                       REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | view,
                       /*lpSecurityAttributes=*/nullptr, &key, &disposition) != ERROR_SUCCESS) {

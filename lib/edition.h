@@ -88,5 +88,7 @@ BOOL Is64BitProcessor();
 // contains `text`, both upper-cased in the letters a to z only; FALSE when
 // none does, when the key cannot be opened or read, and when it does not
 // exist. A missing key is created, empty, when the caller may create keys
-// there; nobody removes it. `use64BitView` looks in the 64-bit registry view.
+// there; nobody removes it. `use64BitView` looks in the 64-bit registry view;
+// without it the search looks where a 32-bit program looks, in the 32-bit
+// view of a 64-bit Windows, in the 64-bit build too.
 BOOL HasSubkeyContaining(const wchar_t* keyPath, const wchar_t* text, BOOL use64BitView);

@@ -257,14 +257,15 @@ TEST(IsHpcMachine, ProductTypeOrSubkeyUnderMicrosoftDecides) {
   EXPECT_FALSE(IsHpcMachineWith(nullptr, 6, 1));
 }
 
-// On a 64-bit Windows this 32-bit program sees HKLM\SOFTWARE\Microsoft in the
-// 32-bit view, where an HPC product's subkey is not: the search must look in
-// the 64-bit view there, and finds nothing that is only in the 32-bit one. A
-// 32-bit Windows has one view, which holds both subkeys.
+// On a 64-bit Windows a 32-bit program sees HKLM\SOFTWARE\Microsoft in the
+// 32-bit view, where an HPC product's subkey is not, and a 64-bit build's
+// search without the 64-bit view looks where a 32-bit one would: the HPC test
+// must look in the 64-bit view there, and finds nothing that is only in the
+// 32-bit one. A 32-bit Windows has one view, which holds both subkeys.
 TEST(IsHpcMachine, LooksInThe64BitViewOnA64BitWindows) {
   TestTurn lock(kHpcLockName);
   ASSERT_TRUE(NoHpcSubkey());
-  const bool wow64 = RunsUnderWow64();
+  const bool windows64 = OnWindows64();
   const std::wstring name = UniqueName(L"Menutools HPC Pack");
   {
     TestKey only64(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
@@ -272,7 +273,7 @@ TEST(IsHpcMachine, LooksInThe64BitViewOnA64BitWindows) {
     only64.Create();
     // The subkey is where it is meant to be, and only there.
     ASSERT_TRUE(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE));
-    ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), FALSE), wow64 ? FALSE : TRUE);
+    ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), FALSE), windows64 ? FALSE : TRUE);
     EXPECT_TRUE(IsHpcMachineWith(nullptr, 6, 1));
     EXPECT_TRUE(IsHpcMachineWith(SilentProductInfo, 6, 0));
     EXPECT_TRUE(IsHpcMachine(6, 1));
@@ -281,9 +282,9 @@ TEST(IsHpcMachine, LooksInThe64BitViewOnA64BitWindows) {
     TestKey only32(HKEY_LOCAL_MACHINE, std::wstring(kMicrosoftKey) + L"\\" + name,
                    KEY_WOW64_32KEY);
     only32.Create();
-    ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE), wow64 ? FALSE : TRUE);
-    EXPECT_EQ(IsHpcMachineWith(nullptr, 6, 1), wow64 ? FALSE : TRUE);
-    EXPECT_EQ(IsHpcMachine(6, 1), wow64 ? FALSE : TRUE);
+    ASSERT_EQ(HasSubkeyContaining(kMicrosoftKey, name.c_str(), TRUE), windows64 ? FALSE : TRUE);
+    EXPECT_EQ(IsHpcMachineWith(nullptr, 6, 1), windows64 ? FALSE : TRUE);
+    EXPECT_EQ(IsHpcMachine(6, 1), windows64 ? FALSE : TRUE);
   }
 }
 
@@ -369,9 +370,10 @@ TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
 }
 
 // Unchanged, the variable names the processor of the machine: a 64-bit one
-// under WOW64, the x86 family on Wine's 32-bit Windows.
+// on a 64-bit Windows (to 64-bit programs and under WOW64 alike), the x86
+// family on Wine's 32-bit Windows.
 TEST(Is64BitProcessor, AnswersTrueOnA64BitWindows) {
-  EXPECT_EQ(Is64BitProcessor(), RunsUnderWow64() ? TRUE : FALSE);
+  EXPECT_EQ(Is64BitProcessor(), OnWindows64() ? TRUE : FALSE);
 }
 
 TEST(Is64BitProcessor, LooksForThe64BitMarkersCaseSensitively) {
@@ -397,9 +399,10 @@ TEST(Is64BitProcessor, LooksForThe64BitMarkersCaseSensitively) {
 
 // Each view is searched with keys made in it. HKLM\SOFTWARE is one of the keys
 // that a 64-bit Windows keeps apart for 32-bit programs: there the other view
-// does not see them; a 32-bit Windows has only one.
+// does not see them, for a 64-bit build as for a 32-bit one; a 32-bit Windows
+// has only one.
 TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
-  const bool wow64 = RunsUnderWow64();
+  const bool windows64 = OnWindows64();
   const struct {
     const wchar_t* text;
     BOOL found;
@@ -423,7 +426,8 @@ TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
           << c.text << " view64=" << view64;
     }
     const BOOL otherView = view64 ? FALSE : TRUE;
-    EXPECT_EQ(HasSubkeyContaining(parent.path().c_str(), L"HPC", otherView), wow64 ? FALSE : TRUE)
+    EXPECT_EQ(HasSubkeyContaining(parent.path().c_str(), L"HPC", otherView),
+              windows64 ? FALSE : TRUE)
         << "view64=" << view64;
     // Looking in the other view created the key there when it was missing;
     // the scope ends with that one gone too.
@@ -432,12 +436,14 @@ TEST(HasSubkeyContaining, MatchesPartsOfSubkeyNamesInAnyLetterCase) {
   }
 }
 
+// Without the 64-bit view the search works in the view of 32-bit programs.
 TEST(HasSubkeyContaining, CreatesAMissingKeyAndAnswersFalse) {
-  TestKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-missing"));
+  TestKey parent(HKEY_LOCAL_MACHINE, L"SOFTWARE\\" + UniqueName(L"menutools-missing"),
+                 KEY_WOW64_32KEY);
   const std::wstring missing = parent / L"HPC";
   ASSERT_FALSE(parent.Exists());
   EXPECT_FALSE(HasSubkeyContaining(missing.c_str(), L"", FALSE));
-  TestKey created(HKEY_LOCAL_MACHINE, missing);
+  TestKey created(HKEY_LOCAL_MACHINE, missing, KEY_WOW64_32KEY);
   EXPECT_TRUE(created.Exists());
   // Now it exists, empty.
   EXPECT_FALSE(HasSubkeyContaining(missing.c_str(), L"", FALSE));

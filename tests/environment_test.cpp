@@ -314,16 +314,18 @@ TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAndChangesNothing) {
 std::wstring QueryWith64BitReg(const std::wstring& key, const std::wstring& name) {
   wchar_t windows[MAX_PATH + 1] = L"";
   GetWindowsDirectoryW(windows, MAX_PATH);
-  return RunAndCapture(L"\"" + std::wstring(windows) + L"\\Sysnative\\reg.exe\" query \"" + key +
-                       L"\" /v \"" + name + L"\"");
+  const wchar_t* nativeSystem = RunsUnderWow64() ? L"\\Sysnative" : L"\\System32";
+  return RunAndCapture(L"\"" + std::wstring(windows) + nativeSystem + L"\\reg.exe\" query \"" +
+                       key + L"\" /v \"" + name + L"\"");
 }
 
 // Neither environment key lies under a key that a 64-bit Windows keeps apart
-// for 32-bit programs: what this 32-bit program writes or deletes there is
-// what 64-bit programs (Explorer, which starts new processes, among them) read.
+// for 32-bit programs: what this program writes or deletes there, 32-bit or
+// 64-bit, is what 64-bit programs (Explorer, which starts new processes, among
+// them) read.
 TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
   TestTurn turn(kBroadcastTurn);
-  const bool wow64 = RunsUnderWow64();
+  const bool windows64 = OnWindows64();
   const struct {
     int scope;
     HKEY root;
@@ -343,7 +345,7 @@ TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
       EXPECT_EQ(read.data, BytesOf(value.c_str(), (value.size() + 1) * sizeof(wchar_t)))
           << "view " << view;
     }
-    if (wow64) {
+    if (windows64) {
       const std::wstring printed = QueryWith64BitReg(key, variable.name());
       EXPECT_NE(printed.find(variable.name() + L"    REG_SZ    " + value + L"\r\n"),
                 std::wstring::npos)
@@ -352,7 +354,7 @@ TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
 
     ASSERT_EQ(DeleteEnvironmentValue(variable.c_str(), s.scope), S_OK);
     EXPECT_FALSE(ReadRegistryValue(s.root, s.key, variable.name(), KEY_WOW64_64KEY).exists);
-    if (wow64) {
+    if (windows64) {
       const std::wstring printed = QueryWith64BitReg(key, variable.name());
       EXPECT_EQ(printed.find(variable.name()), std::wstring::npos)
           << WideToUtf8(printed);

@@ -347,6 +347,8 @@ bool RunsUnderWow64() {
   return wow64 != FALSE;
 }
 
+bool OnWindows64() { return sizeof(void*) == sizeof(UINT64) || RunsUnderWow64(); }
+
 std::wstring RunAndCapture(std::wstring commandLine) {
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE readEnd = nullptr;

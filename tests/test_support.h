@@ -250,10 +250,12 @@ class TestTurn {
   HANDLE mutex_ = nullptr;
 };
 
-// Whether this 32-bit program runs under WOW64, on a 64-bit Windows, as the
-// system answers it (IsWow64Process). The tests that differ between the two
-// platforms ask this, not the test run's settings.
+// Whether this program is a 32-bit one under WOW64, on a 64-bit Windows, as
+// the system answers it (IsWow64Process), and whether the system is a 64-bit
+// Windows at all: this program is a 64-bit one, or runs under WOW64. The tests
+// that differ between the platforms ask these, not the test run's settings.
 bool RunsUnderWow64();
+bool OnWindows64();
 
 // Runs `commandLine` on this program's console, waits for it to end and
 // returns what it wrote to its standard output and error, decoded from UTF-8.
