@@ -4,7 +4,8 @@ project of tests/consumer configured and built against that prefix with the
 build's toolchain, through find_package only, then run under Wine.
 
 CTest hands over the build folder, the cmake program, the generator, the
-toolchain file and build type, and the project() version."""
+toolchain file and build type, the project() version and the architecture of
+the build (x86 or x64)."""
 
 import os
 import re
@@ -20,6 +21,10 @@ GENERATOR = os.environ["MENUTOOLS_GENERATOR"]
 TOOLCHAIN = os.environ["MENUTOOLS_TOOLCHAIN"]
 BUILD_TYPE = os.environ["MENUTOOLS_BUILD_TYPE"]
 PROJECT_VERSION = os.environ["MENUTOOLS_VERSION"]
+# The pointer size of the build's architecture, and that of the other one.
+POINTER_SIZES = {"x86": 4, "x64": 8}
+POINTER_SIZE = POINTER_SIZES[os.environ["MENUTOOLS_ARCH"]]
+OTHER_POINTER_SIZE = 12 - POINTER_SIZE
 
 CONSUMER_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "consumer")
 SCRATCH = os.path.join(BUILD_DIR, "package-e2e")
@@ -66,15 +71,20 @@ def run(command, cwd=None):
     return result.stdout.decode("utf-8", "replace")
 
 
-def accepts_version(requested):
-    """Whether the installed version file accepts find_package(menutools <requested>)."""
+def accepts_version(requested, pointer_size=POINTER_SIZE):
+    """Whether the installed version file accepts find_package(menutools <requested>)
+    from a project whose pointers have `pointer_size` bytes."""
     with tempfile.TemporaryDirectory(dir=SCRATCH) as folder:
         script = os.path.join(folder, "ask.cmake")
         major = requested.split(".")[0]
         with open(script, "w", encoding="utf-8") as file:
             file.write('set(PACKAGE_FIND_VERSION "%s")\n' % requested)
             file.write('set(PACKAGE_FIND_VERSION_MAJOR "%s")\n' % major)
+            file.write('set(CMAKE_SIZEOF_VOID_P "%d")\n' % pointer_size)
             file.write('include("%s")\n' % os.path.join(PACKAGE_DIR, "menutoolsConfigVersion.cmake"))
+            file.write('if(PACKAGE_VERSION_UNSUITABLE)\n'
+                       '  set(PACKAGE_VERSION_COMPATIBLE FALSE)\n'
+                       'endif()\n')
             file.write('message("compatible=${PACKAGE_VERSION_COMPATIBLE}")\n')
         result = subprocess.run([CMAKE, "-P", script], capture_output=True, timeout=RUN_TIMEOUT)
     found = re.search(r"compatible=(\S*)", result.stderr.decode("utf-8", "replace"))
@@ -116,6 +126,9 @@ class PackageTest(unittest.TestCase):
                           "18.99": False, "19": False},
                          {version: accepts_version(version)
                           for version in ["18", "18.1", PROJECT_VERSION, "17", "18.99", "19"]})
+        # A consumer of the other architecture (a 64-bit one, say, of a 32-bit
+        # package) must not link this library.
+        self.assertFalse(accepts_version(PROJECT_VERSION, OTHER_POINTER_SIZE))
 
     def test_consumer_built_through_find_package_runs_under_wine(self):
         # The prefix is also a find root: the toolchain looks for packages
