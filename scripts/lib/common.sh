@@ -1,13 +1,18 @@
 # Shared by the scripts: messages, the Debian packages the build and the tests
-# need, and the build folder. Sourced, not run.
+# need, the two build folders, and which of Wine's loaders this host can run.
+# Sourced, not run.
 
 MENUTOOLS_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BUILD_DIR="$MENUTOOLS_ROOT/build/mingw-i686"
+# The 32-bit programs (the product) and the 64-bit ones.
+BUILD_DIR_32="$MENUTOOLS_ROOT/build/mingw-i686"
+BUILD_DIR_64="$MENUTOOLS_ROOT/build/mingw-x86_64"
 
-# Cross compilers, Wine (32-bit), CMake, GoogleTest's sources, and the
-# independent readers the tests use: lnkinfo for shortcuts, icoutils and pefile
-# for the programs' resources; wixl, msitools and nsis for the sample installers.
+# Cross compilers for both architectures, Wine (32-bit and 64-bit), CMake,
+# GoogleTest's sources, and the independent readers the tests use: lnkinfo for
+# shortcuts, icoutils and pefile for the programs' resources; wixl, msitools
+# and nsis for the sample installers.
 REQUIRED_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine32:i386 wine64 cmake googletest liblnk-utils icoutils python3-pefile python3
   wixl msitools nsis)
 
@@ -24,7 +29,7 @@ missing_packages() {
 }
 
 # Installs what is missing, as root or through sudo; does nothing when all is
-# there.
+# there. 32-bit Wine installs also on a host that cannot run it.
 ensure_packages() {
   command -v dpkg-query >/dev/null 2>&1 ||
     fail "this script installs its tools with Debian's apt; on another system install: ${REQUIRED_PACKAGES[*]}"
@@ -50,19 +55,45 @@ ensure_packages() {
     fail "installing packages failed: $(echo $missing)"
 }
 
-# Configures and builds both programs and the tests with the mingw-i686 preset.
-build_all() {
+# Configures and builds one preset ($1) into its build folder ($2), the log of
+# each step kept there.
+build_preset() {
+  local preset=$1 folder=$2
   cd "$MENUTOOLS_ROOT" || fail "cannot enter $MENUTOOLS_ROOT"
-  say "Configuring (cmake --preset mingw-i686)"
-  mkdir -p "$BUILD_DIR"
-  cmake --preset mingw-i686 >"$BUILD_DIR/configure.log" 2>&1 || {
-    tail -n 40 "$BUILD_DIR/configure.log" >&2
-    fail "configuring failed (cmake --preset mingw-i686); the whole log is in $BUILD_DIR/configure.log"
+  mkdir -p "$folder"
+  say "Configuring (cmake --preset $preset)"
+  cmake --preset "$preset" >"$folder/configure.log" 2>&1 || {
+    tail -n 40 "$folder/configure.log" >&2
+    fail "configuring failed (cmake --preset $preset); the whole log is in $folder/configure.log"
   }
-  say "Building (cmake --build --preset mingw-i686)"
-  local log="$BUILD_DIR/build.log"
-  if ! cmake --build --preset mingw-i686 >"$log" 2>&1; then
-    tail -n 40 "$log" >&2
-    fail "the build failed; the whole log is in $log"
+  say "Building (cmake --build --preset $preset)"
+  cmake --build --preset "$preset" >"$folder/build.log" 2>&1 || {
+    tail -n 40 "$folder/build.log" >&2
+    fail "the build failed (cmake --build --preset $preset); the whole log is in $folder/build.log"
+  }
+}
+
+# Builds the 32-bit and the 64-bit programs, with the tests of both.
+build_all() {
+  build_preset mingw-i686 "$BUILD_DIR_32"
+  build_preset mingw-x86_64 "$BUILD_DIR_64"
+}
+
+# Whether Wine's loader $1 starts on this host. Returns 0 when it does;
+# otherwise sets LOADER_PROBLEM to why not, in words for the user.
+LOADER_PROBLEM=
+loader_runs() {
+  local loader=$1 bits=$2 output
+  if [ ! -e "$loader" ]; then
+    LOADER_PROBLEM="$bits-bit Wine is not installed ($loader is missing)"
+    return 1
   fi
+  output=$("$loader" --version 2>&1 </dev/null) && return 0
+  case "$output" in
+    *"Exec format error"*)
+      LOADER_PROBLEM="this host's kernel runs no $bits-bit programs, so $bits-bit Wine cannot start ($loader: Exec format error)" ;;
+    *)
+      LOADER_PROBLEM="$bits-bit Wine does not start ($loader: ${output:-no output})" ;;
+  esac
+  return 1
 }

@@ -76,7 +76,12 @@ wine_prepare_prefix() {
     flock 9
     [ -f "$stamp" ] && exit 0
     echo "wine-env: preparing the Wine prefix $WINEPREFIX ($WINEARCH)" >&2
-    wineboot -i >/dev/null 2>&1 || { echo "wine-env: wineboot failed in $WINEPREFIX" >&2; exit 1; }
+    # wineboot's own words are kept beside the prefix, and shown when it fails.
+    wineboot -i >"$WINEPREFIX.boot.log" 2>&1 || {
+      echo "wine-env: wineboot failed in $WINEPREFIX; its last words ($WINEPREFIX.boot.log):" >&2
+      tail -n 5 "$WINEPREFIX.boot.log" >&2
+      exit 1
+    }
     # Both settings lie under HKCU\Software, which a 64-bit Windows shares
     # between its 32-bit and 64-bit programs: whichever reg writes them, both
     # kinds read them.

@@ -58,10 +58,11 @@ def tool_output(tool, *arguments):
 
 @functools.lru_cache(maxsize=None)
 def programs_folder(csidl):
-    code, output = tool_output("shellfolder.exe", str(csidl))
-    if code != 0:
-        raise RuntimeError("no shell folder %d" % csidl)
-    return output.strip()
+    result = wine(os.path.join(BIN, "shellfolder.exe"), str(csidl))
+    if result.returncode != 0:
+        raise RuntimeError("no shell folder %d: exit code %d, %s" % (
+            csidl, result.returncode, result.stderr.decode(errors="replace")[-2000:]))
+    return result.stdout.decode("utf-8").strip()
 
 
 @functools.lru_cache(maxsize=None)
