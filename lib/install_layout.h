@@ -1,7 +1,8 @@
-// Install layout, strings and paths: the lowest layer of the install utility
-// library. Wide strings are UTF-16, NUL-terminated, allocated with array new
-// (sized in characters) and released with array delete, as a rule through
-// FreeAndClear. Every size below counts characters, the terminator included.
+// Install layout: the running program's own path, the install root four
+// directories above it, and the release information (relinfo.xml) found
+// there and beside the program. Includes the string and path helpers
+// (strings.h, paths.h), on which this area builds, so that their callers see
+// them here too; strings follow the rules of strings.h.
 //
 // Two-call size protocol:
 // - capacity form (GetModulePath, GetInstallRoot): call with no buffer and
@@ -15,31 +16,12 @@
 
 #include <windows.h>
 
-// Place of the program's file below the install root: four directory names.
-constexpr int kLevelsBelowInstallRoot = 5;  // four directories and the file name
+#include "paths.h"
+#include "strings.h"
 
 // Capacity, in characters, of the buffer that first receives the module path.
 // A longer path is read again into larger buffers until it is read whole.
 constexpr DWORD kModulePathCapacity = 520;
-
-// Returns a new wide string holding the `count` wide strings that follow, one
-// after the other; null arguments are skipped. A count of 0 gives a new empty
-// string. The caller releases the result with FreeAndClear.
-wchar_t* JoinStrings(UINT32 count, ...);
-
-// Releases *text with array delete when it is not null and sets it to null.
-void FreeAndClear(wchar_t** text);
-
-// Removes one trailing backslash, then everything after the last backslash,
-// which stays. Returns TRUE when a backslash was found, FALSE otherwise (the
-// trailing backslash is gone even then). Changes `path` in place.
-BOOL CutLastComponent(wchar_t* path);
-
-// Copies `source` into `destination` (room for at least the source's length
-// + 1 characters) and removes its last five components there, climbing no
-// further than the drive. The result has no trailing backslash unless it is a
-// drive root.
-void ClimbDirectories(const wchar_t* source, wchar_t* destination);
 
 // Returns a new wide string holding the running program's full path, read
 // whole whatever its length; the empty text when the system cannot give it.
@@ -94,44 +76,3 @@ DWORD GetRevisionSuffix(wchar_t** value);
 // Pointer form over relinfo.xml beside the program's file: the revision text.
 // Results as ReadQuotedValue.
 DWORD GetLocalRevisionSuffix(wchar_t** value);
-
-// Creates `path` and every missing parent, top down. Failures, existing
-// levels included, are ignored. Returns 0 always.
-int CreateDirectoryTree(const wchar_t* path);
-
-// Returns TRUE when the runtime library's _wstat succeeds on `path` (a file or
-// a directory), FALSE otherwise.
-BOOL PathExists(const wchar_t* path);
-
-// Returns TRUE when `path` exists or was created, FALSE when creating it
-// failed. Parents are not created.
-BOOL EnsureDirectory(const wchar_t* path);
-
-// Creates one directory whose access list gives the Everyone group wide
-// rights, inherited by sub-folders. Failures are ignored. Returns 0 always.
-int CreateOpenDirectory(const wchar_t* path);
-
-// Copies `source` into `destination` (room for at least the source's length
-// + 1 characters), upper-casing only the letters a to z.
-void ToUpperAscii(const wchar_t* source, wchar_t* destination);
-
-// Returns TRUE when `path` begins with `folder` (an absolute path without a
-// trailing backslash) and, resolved the way the file system resolves it
-// ("." and ".." components, repeated backslashes), lies strictly below
-// `folder`, while every directory on the way to it resolves to `folder` or
-// below; FALSE otherwise, also for an empty or relative `folder`. Guards the
-// operations that must not act outside a given folder against names read
-// from files.
-BOOL PathStaysInside(const wchar_t* folder, const wchar_t* path);
-
-// Returns a new wide string holding `path` as the file system resolves it
-// (GetFullPathNameW: "." and ".." applied, forward slashes and repeated
-// backslashes made one backslash, trailing dots and blanks of names dropped,
-// device names turned into device paths), or null when it cannot. The caller
-// releases it with FreeAndClear.
-wchar_t* CopyFullPath(const wchar_t* path);
-
-// Returns a new wide string holding the short (8.3) form of the full path
-// `path` of an existing file or folder, of any length, or null when the file
-// system gives none. The caller releases it with FreeAndClear.
-wchar_t* CopyShortPath(const wchar_t* path);

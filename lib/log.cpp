@@ -5,8 +5,8 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "install_layout.h"
 #include "release.h"
+#include "strings.h"
 
 namespace {
 

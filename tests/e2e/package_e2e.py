@@ -42,6 +42,8 @@ INSTALLED_FILES = [
     "lib/cmake/menutools/menutoolsConfig.cmake",
     "lib/cmake/menutools/menutoolsConfigVersion.cmake",
     "lib/cmake/menutools/menutoolsTargets.cmake",
+    "include/menutools/strings.h",
+    "include/menutools/paths.h",
     "include/menutools/install_layout.h",
     "include/menutools/language.h",
     "include/menutools/edition.h",
