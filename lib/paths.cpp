@@ -18,6 +18,13 @@ constexpr wchar_t kExtendedPathPrefix[] = L"\\\\?\\";
 // and the thirteen object-specific rights; neither WRITE_OWNER nor SYNCHRONIZE.
 constexpr DWORD kOpenDirectoryRights = 0xE0071FFF;
 
+// Other programs that hold an object open do not keep it from being looked at.
+constexpr DWORD kAnySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The link itself, not what it leads to; folders open only with backup
+// semantics.
+constexpr DWORD kObjectItselfFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Walks the components below the folder as the file system would: "." stays,
@@ -59,6 +66,87 @@ BOOL ComponentsStayBelow(const wchar_t* relative) {
     ++depth;
   }
   return depth > 0;
+}
+
+// Returns a new wide string holding the final path of the object open at
+// `handle` (as "\\?\C:\..." or "\\?\UNC\..."), without a trailing backslash, or
+// null when the system gives none. The caller releases it with FreeAndClear.
+wchar_t* CopyFinalPath(HANDLE handle) {
+  wchar_t* finalPath = nullptr;
+  const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, kFinalPathFlags);
+  if (size == 0) {
+    return nullptr;
+  }
+  finalPath = new wchar_t[size];
+  const DWORD length = GetFinalPathNameByHandleW(handle, finalPath, size, kFinalPathFlags);
+  if (length == 0 || length >= size) {
+    FreeAndClear(&finalPath);
+  } else {
+    PathRemoveBackslashW(finalPath);
+  }
+  return finalPath;
+}
+
+// Returns true when the object open at `object` lies where the full path
+// `path` says: its final path is the final path of the folder holding it
+// followed by its own name (compared without regard to case).
+bool LiesWhereItsPathSays(HANDLE object, const wchar_t* path) {
+  if (PathIsRootW(path)) {
+    return true;
+  }
+  wchar_t* folder = JoinStrings(1, path);
+  HANDLE parent = INVALID_HANDLE_VALUE;
+  wchar_t* folderFinal = nullptr;
+  wchar_t* objectFinal = nullptr;
+  wchar_t* expected = nullptr;
+  const wchar_t* name = wcsrchr(path, L'\\');
+  bool same = false;
+
+  if (name == nullptr || !CutLastComponent(folder)) {
+    goto Cleanup;
+  }
+  // The folder may be reached through links of its own: only this last step
+  // is judged here.
+  parent = CreateFileW(folder, FILE_READ_ATTRIBUTES, kAnySharing, /*lpSecurityAttributes=*/nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr);
+  if (parent == INVALID_HANDLE_VALUE) {
+    goto Cleanup;
+  }
+  folderFinal = CopyFinalPath(parent);
+  objectFinal = CopyFinalPath(object);
+  if (folderFinal == nullptr || objectFinal == nullptr) {
+    goto Cleanup;
+  }
+  expected = JoinStrings(2, folderFinal, name);
+  same = CompareStringOrdinal(expected, /*cchCount1=*/-1, objectFinal, /*cchCount2=*/-1,
+                              /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
+
+Cleanup:
+  FreeAndClear(&expected);
+  FreeAndClear(&objectFinal);
+  FreeAndClear(&folderFinal);
+  CloseHandleAndClear(&parent);
+  FreeAndClear(&folder);
+  return same;
+}
+
+HANDLE CreateItself(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags) {
+  return CreateFileW(path, access, kAnySharing, /*lpSecurityAttributes=*/nullptr, disposition,
+                     flags | kObjectItselfFlags, /*hTemplateFile=*/nullptr);
+}
+
+// Returns true when the folder holding `path` lists an entry of its name,
+// which an open did not find: a link that leads nowhere (Windows opens such a
+// link itself; Wine reports it missing, yet lists it).
+bool ListedThoughNotFound(const wchar_t* path) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(path, &entry);
+  const DWORD error = GetLastError();
+  if (search != INVALID_HANDLE_VALUE) {
+    FindClose(search);
+    return true;
+  }
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
@@ -247,4 +335,82 @@ wchar_t* CopyShortPath(const wchar_t* path) {
 Cleanup:
   FreeAndClear(&extended);
   return shortPath;
+}
+
+HANDLE OpenObjectItself(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags,
+                        ObjectProblem* problem) {
+  wchar_t* fullPath = CopyFullPath(path);
+  HANDLE object = INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION information;
+  DWORD error = ERROR_SUCCESS;
+
+  *problem = kObjectCannotOpen;
+  if (fullPath == nullptr) {
+    error = GetLastError();
+    goto Cleanup;
+  }
+  // A folder is judged by its own name, not by what a trailing backslash
+  // leaves after it; a drive's root is no link.
+  if (!PathIsRootW(fullPath)) {
+    PathRemoveBackslashW(fullPath);
+  }
+  // Created only where nothing is: an open that would create follows a
+  // dangling link and makes its target.
+  object = CreateItself(fullPath, access, disposition == OPEN_ALWAYS ? OPEN_EXISTING : disposition,
+                        flags);
+  error = GetLastError();
+  if (object == INVALID_HANDLE_VALUE && disposition == OPEN_ALWAYS &&
+      error == ERROR_FILE_NOT_FOUND) {
+    object = CreateItself(fullPath, access, CREATE_NEW, flags);
+    error = GetLastError();
+    if (object == INVALID_HANDLE_VALUE && error == ERROR_FILE_EXISTS) {
+      // Not there to open, yet there to be refused: a link that leads nowhere.
+      *problem = kObjectIsReparsePoint;
+      goto Cleanup;
+    }
+  }
+  if (object == INVALID_HANDLE_VALUE) {
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      *problem = kObjectCannotOpen;
+    } else {
+      *problem = ListedThoughNotFound(fullPath) ? kObjectIsReparsePoint : kObjectMissing;
+    }
+    goto Cleanup;
+  }
+  if (!GetFileInformationByHandle(object, &information)) {
+    error = GetLastError();
+    goto Cleanup;
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    *problem = kObjectIsReparsePoint;
+  } else if (!LiesWhereItsPathSays(object, fullPath)) {
+    *problem = kObjectLiesElsewhere;
+  } else {
+    *problem = kObjectIsItself;
+  }
+
+Cleanup:
+  if (*problem != kObjectIsItself) {
+    CloseHandleAndClear(&object);
+    object = INVALID_HANDLE_VALUE;
+  }
+  FreeAndClear(&fullPath);
+  SetLastError(error);
+  return object;
+}
+
+const char* DescribeObjectProblem(ObjectProblem problem) {
+  switch (problem) {
+    case kObjectIsItself:
+      return "is itself";
+    case kObjectMissing:
+      return "is not there";
+    case kObjectCannotOpen:
+      return "cannot be opened";
+    case kObjectIsReparsePoint:
+      return "is a link (a reparse point)";
+    case kObjectLiesElsewhere:
+      return "is reached through a link and lies elsewhere";
+  }
+  return "cannot be judged";
 }

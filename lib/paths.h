@@ -56,3 +56,32 @@ wchar_t* CopyFullPath(const wchar_t* path);
 // `path` of an existing file or folder, of any length, or null when the file
 // system gives none. The caller releases it with FreeAndClear.
 wchar_t* CopyShortPath(const wchar_t* path);
+
+// Why OpenObjectItself gave no handle.
+enum ObjectProblem {
+  kObjectIsItself = 0,      // opened: the object that the path names itself
+  kObjectMissing,           // nothing is there (the file or a folder on the way)
+  kObjectCannotOpen,        // it is there but cannot be opened; GetLastError tells why
+  kObjectIsReparsePoint,    // a symbolic link, junction or mount point
+  kObjectLiesElsewhere,     // the system reached it through a link: it lies elsewhere
+};
+
+// Opens the object at `path` (a full path) itself, never what a link there
+// leads to: CreateFileW with `access`, sharing read, write and delete,
+// `disposition` and `flags` together with FILE_FLAG_OPEN_REPARSE_POINT and
+// FILE_FLAG_BACKUP_SEMANTICS (so that folders open too). The object must not
+// be a reparse point, and must lie where its path says: its final path is the
+// final path of the folder that holds it followed by its own name, so that a
+// link that the system follows even so (Wine does, for links to files) shows.
+// Links above it, in the folders on the way, are allowed here; a caller that
+// must not pass them checks each level. Returns the handle, which the caller
+// closes with CloseHandleAndClear, and sets *problem to kObjectIsItself; or
+// returns INVALID_HANDLE_VALUE with *problem saying why, having closed what it
+// opened (a link opened as such is left as it was). With CREATE_NEW (or
+// OPEN_ALWAYS, which is tried as OPEN_EXISTING and then CREATE_NEW) nothing is
+// created through a link, dangling or not.
+HANDLE OpenObjectItself(const wchar_t* path, DWORD access, DWORD disposition, DWORD flags,
+                        ObjectProblem* problem);
+
+// Returns a static text naming `problem` for the log ("is a link", ...).
+const char* DescribeObjectProblem(ObjectProblem problem);
