@@ -6,6 +6,9 @@
 ;             ones (a 64-bit installer, into the 64-bit Program Files)
 ;   STAGE     a folder holding the installation's files in their layout
 ;   OUTFILE   the installer to write
+;   SIGN_UNINSTALLER  (a build that signs) the command that signs the
+;             uninstaller, %1, before it is packed; the build signs the
+;             installer itself afterwards
 ; Silent: "setup.exe /S" installs, "uninstall.exe /S" removes. The uninstaller
 ; copies itself to a temporary folder, starts that copy and returns at once.
 
@@ -25,6 +28,9 @@ OutFile "${OUTFILE}"
   InstallDir "$PROGRAMFILES\${PRODUCT}"
 !endif
 SetCompressor /SOLID lzma
+!ifdef SIGN_UNINSTALLER
+  !uninstfinalize '${SIGN_UNINSTALLER}' = 0
+!endif
 
 Page directory
 Page instfiles
