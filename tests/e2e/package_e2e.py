@@ -3,23 +3,17 @@ cmake --install into a scratch prefix in the build folder, and the consumer
 project of tests/consumer configured and built against that prefix with the
 build's toolchain, through find_package only, then run under Wine.
 
-CTest hands over the build folder, the cmake program, the generator, the
-toolchain file and build type, the project() version and the architecture of
-the build (x86 or x64)."""
+CTest hands over what project_build.py reads, the project() version and the
+architecture of the build (x86 or x64)."""
 
 import os
 import re
 import shutil
-import subprocess
 import tempfile
 import unittest
 
-BUILD_DIR = os.environ["MENUTOOLS_BUILD_DIR"]
-SOURCE_DIR = os.environ["MENUTOOLS_SOURCE_DIR"]
-CMAKE = os.environ["MENUTOOLS_CMAKE"]
-GENERATOR = os.environ["MENUTOOLS_GENERATOR"]
-TOOLCHAIN = os.environ["MENUTOOLS_TOOLCHAIN"]
-BUILD_TYPE = os.environ["MENUTOOLS_BUILD_TYPE"]
+from project_build import BUILD_DIR, CMAKE, SOURCE_DIR, build, configure, run
+
 PROJECT_VERSION = os.environ["MENUTOOLS_VERSION"]
 # The pointer size of the build's architecture, and that of the other one.
 POINTER_SIZES = {"x86": 4, "x64": 8}
@@ -32,7 +26,6 @@ PREFIX = os.path.join(SCRATCH, "prefix")
 CONSUMER_BUILD = os.path.join(SCRATCH, "consumer")
 PACKAGE_DIR = os.path.join(PREFIX, "lib", "cmake", "menutools")
 HEADER_DIR = os.path.join(PREFIX, "include", "menutools")
-RUN_TIMEOUT = 300
 
 INSTALLED_FILES = [
     "bin/menusetup.exe",
@@ -62,17 +55,6 @@ CONSUMER_OUTPUT = [
 ]
 
 
-def run(command, cwd=None):
-    """Runs a command; fails the test with its output when it fails."""
-    result = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
-                            timeout=RUN_TIMEOUT)
-    if result.returncode != 0:
-        raise AssertionError("%s exited with %d:\n%s%s" % (
-            " ".join(command), result.returncode, result.stdout.decode("utf-8", "replace"),
-            result.stderr.decode("utf-8", "replace")))
-    return result.stdout.decode("utf-8", "replace")
-
-
 def accepts_version(requested, pointer_size=POINTER_SIZE):
     """Whether the installed version file accepts find_package(menutools <requested>)
     from a project whose pointers have `pointer_size` bytes."""
@@ -88,8 +70,8 @@ def accepts_version(requested, pointer_size=POINTER_SIZE):
                        '  set(PACKAGE_VERSION_COMPATIBLE FALSE)\n'
                        'endif()\n')
             file.write('message("compatible=${PACKAGE_VERSION_COMPATIBLE}")\n')
-        result = subprocess.run([CMAKE, "-P", script], capture_output=True, timeout=RUN_TIMEOUT)
-    found = re.search(r"compatible=(\S*)", result.stderr.decode("utf-8", "replace"))
+        _, _, errors = run([CMAKE, "-P", script], check=False)
+    found = re.search(r"compatible=(\S*)", errors)
     if found is None:
         raise AssertionError("the version file gave no answer for " + requested)
     return found.group(1) == "TRUE"
@@ -135,15 +117,13 @@ class PackageTest(unittest.TestCase):
     def test_consumer_built_through_find_package_runs_under_wine(self):
         # The prefix is also a find root: the toolchain looks for packages
         # below its roots only.
-        run([CMAKE, "-S", CONSUMER_SOURCE, "-B", CONSUMER_BUILD, "-G", GENERATOR,
-             "-DCMAKE_TOOLCHAIN_FILE=" + TOOLCHAIN, "-DCMAKE_BUILD_TYPE=" + BUILD_TYPE,
-             "-DCMAKE_PREFIX_PATH=" + PREFIX, "-DCMAKE_FIND_ROOT_PATH=" + PREFIX,
-             "-DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF"])
+        configure(CONSUMER_SOURCE, CONSUMER_BUILD, "CMAKE_PREFIX_PATH=" + PREFIX,
+                  "CMAKE_FIND_ROOT_PATH=" + PREFIX, "CMAKE_FIND_USE_PACKAGE_REGISTRY=OFF")
         with open(os.path.join(CONSUMER_BUILD, "CMakeCache.txt"), encoding="utf-8") as file:
             found = re.search(r"^menutools_DIR:PATH=(.*)$", file.read(), re.MULTILINE)
         self.assertEqual(os.path.realpath(PACKAGE_DIR), os.path.realpath(found.group(1)))
-        run([CMAKE, "--build", CONSUMER_BUILD])
-        output = run(["wine", os.path.join(CONSUMER_BUILD, "consumer.exe")])
+        build(CONSUMER_BUILD)
+        _, output, _ = run(["wine", os.path.join(CONSUMER_BUILD, "consumer.exe")])
         self.assertEqual(CONSUMER_OUTPUT, output.splitlines())
 
 

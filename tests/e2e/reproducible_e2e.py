@@ -3,8 +3,7 @@ the sources in another folder, into a second build folder, later and with
 another SOURCE_DATE_EPOCH, they come out the same, byte for byte, as this
 build's own. Needs no Wine.
 
-CTest hands over the source and build folders, the cmake program, the
-generator, the toolchain file, the build type, and this build's linked files
+CTest hands over what project_build.py reads, and this build's linked files
 to compare (MENUTOOLS_REPRODUCED, separated by the path separator). The copy
 and the second build stay in <build>/reproducible: a later run copies only the
 sources that changed and rebuilds only what they touch."""
@@ -12,17 +11,12 @@ sources that changed and rebuilds only what they touch."""
 import filecmp
 import os
 import shutil
-import subprocess
 import unittest
 
 import pefile
 
-BUILD_DIR = os.environ["MENUTOOLS_BUILD_DIR"]
-SOURCE_DIR = os.environ["MENUTOOLS_SOURCE_DIR"]
-CMAKE = os.environ["MENUTOOLS_CMAKE"]
-GENERATOR = os.environ["MENUTOOLS_GENERATOR"]
-TOOLCHAIN = os.environ["MENUTOOLS_TOOLCHAIN"]
-BUILD_TYPE = os.environ["MENUTOOLS_BUILD_TYPE"]
+from project_build import BUILD_DIR, SOURCE_DIR, build, configure
+
 REPRODUCED = os.environ["MENUTOOLS_REPRODUCED"].split(os.pathsep)
 
 SCRATCH = os.path.join(BUILD_DIR, "reproducible")
@@ -36,18 +30,6 @@ SECOND_BUILD_FILES = {"menusetup.exe": "bin/menusetup.exe",
                       "libinstallutil.a": "libinstallutil.a"}
 # 1970-01-02: no build of this project ever ran at that time.
 OTHER_SOURCE_DATE_EPOCH = "86400"
-PARALLEL_JOBS = "2"
-RUN_TIMEOUT = 600
-
-
-def run(command, environment=None):
-    """Runs a command; fails the test with its output when it fails."""
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                            timeout=RUN_TIMEOUT, env=environment)
-    if result.returncode != 0:
-        raise AssertionError("%s exited with %d:\n%s%s" % (
-            " ".join(command), result.returncode, result.stdout.decode("utf-8", "replace"),
-            result.stderr.decode("utf-8", "replace")))
 
 
 def mirror(source, target):
@@ -74,11 +56,8 @@ class ReproducibleTest(unittest.TestCase):
         for name in SOURCES:
             mirror(os.path.join(SOURCE_DIR, name), os.path.join(SOURCE_COPY, name))
         environment = dict(os.environ, SOURCE_DATE_EPOCH=OTHER_SOURCE_DATE_EPOCH)
-        run([CMAKE, "-S", SOURCE_COPY, "-B", SECOND_BUILD, "-G", GENERATOR,
-             "-DCMAKE_TOOLCHAIN_FILE=" + TOOLCHAIN, "-DCMAKE_BUILD_TYPE=" + BUILD_TYPE,
-             "-DBUILD_TESTING=OFF"], environment)
-        run([CMAKE, "--build", SECOND_BUILD, "--parallel", PARALLEL_JOBS,
-             "--target", "menusetup", "menucleanup"], environment)
+        configure(SOURCE_COPY, SECOND_BUILD, "BUILD_TESTING=OFF", environment=environment)
+        build(SECOND_BUILD, "menusetup", "menucleanup", environment=environment)
 
     def test_second_build_elsewhere_and_later_gives_the_same_bytes(self):
         for first in REPRODUCED:

@@ -7,7 +7,7 @@ failing signing step the build, naming the file and the reason, with no
 program left in the output folder. Needs no Wine; e2e.signed_setup runs what
 the signing build made.
 
-CTest hands over what the package test gets, the build's program folder
+CTest hands over what project_build.py reads, the build's program folder
 (MENUTOOLS_BIN) and whether the build itself signs (MENUTOOLS_SIGNS). The
 scratch builds stay: a later run rebuilds only what its new certificate
 changes."""
@@ -16,17 +16,13 @@ import filecmp
 import os
 import shutil
 import socket
-import subprocess
 import unittest
 
 import pefile
 
-BUILD_DIR = os.environ["MENUTOOLS_BUILD_DIR"]
-SOURCE_DIR = os.environ["MENUTOOLS_SOURCE_DIR"]
-CMAKE = os.environ["MENUTOOLS_CMAKE"]
-GENERATOR = os.environ["MENUTOOLS_GENERATOR"]
-TOOLCHAIN = os.environ["MENUTOOLS_TOOLCHAIN"]
-BUILD_TYPE = os.environ["MENUTOOLS_BUILD_TYPE"]
+import project_build
+from project_build import BUILD_DIR, CMAKE, SOURCE_DIR
+
 BIN = os.environ["MENUTOOLS_BIN"]
 BUILD_SIGNS = os.environ["MENUTOOLS_SIGNS"] == "ON"
 
@@ -53,20 +49,13 @@ INSTALLERS = {
     "sample-18.3.msi": "Velmora RUVO Sample 18.3",
     "sample-18.2-setup.exe": "Velmora RUVO Sample 18.2 setup",
 }
-PARALLEL_JOBS = "2"
-RUN_TIMEOUT = 600
 
 
 def run(command, environment=None, check=True):
-    """Runs a command; returns its return code and its output (both streams).
-    With `check`, fails the test with that output when the command fails."""
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT, env=environment)
-    output = result.stdout.decode("utf-8", "replace")
-    if check and result.returncode != 0:
-        raise AssertionError("%s exited with %d:\n%s" % (" ".join(command), result.returncode,
-                                                       output))
-    return result.returncode, output
+    """Runs a command; returns its return code and its output (both streams,
+    where CMake and osslsigncode say why they fail)."""
+    code, output, errors = project_build.run(command, environment, check)
+    return code, output + errors
 
 
 def make_certificate(base, subject, usage):
@@ -111,17 +100,18 @@ def words(text):
 def configure(folder, pkcs12, password_file, timestamp_url="", testing=False):
     """Configures the project in `folder` with these signing settings, each
     given so that none lingers in the cache; returns the code and output."""
-    return run([CMAKE, "-S", SOURCE_DIR, "-B", folder, "-G", GENERATOR,
-                "-DCMAKE_TOOLCHAIN_FILE=" + TOOLCHAIN, "-DCMAKE_BUILD_TYPE=" + BUILD_TYPE,
-                "-DBUILD_TESTING=" + ("ON" if testing else "OFF"),
-                "-DMENUTOOLS_SIGN_PKCS12=" + pkcs12,
-                "-DMENUTOOLS_SIGN_PASSWORD_FILE=" + password_file,
-                "-DMENUTOOLS_SIGN_TIMESTAMP_URL=" + timestamp_url], check=False)
+    code, output, errors = project_build.configure(
+        SOURCE_DIR, folder, "BUILD_TESTING=" + ("ON" if testing else "OFF"),
+        "MENUTOOLS_SIGN_PKCS12=" + pkcs12, "MENUTOOLS_SIGN_PASSWORD_FILE=" + password_file,
+        "MENUTOOLS_SIGN_TIMESTAMP_URL=" + timestamp_url, check=False)
+    return code, output + errors
 
 
 def build(folder, *targets, check=True):
-    return run([CMAKE, "--build", folder, "--parallel", PARALLEL_JOBS, "--target", *targets],
-               environment=dict(os.environ, SOURCE_DATE_EPOCH=SIGNING_EPOCH), check=check)
+    code, output, errors = project_build.build(
+        folder, *targets, environment=dict(os.environ, SOURCE_DATE_EPOCH=SIGNING_EPOCH),
+        check=check)
+    return code, output + errors
 
 
 class SigningTest(unittest.TestCase):
