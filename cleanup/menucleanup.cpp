@@ -27,10 +27,11 @@ int RemoveLauncherShortcut(const wchar_t* folderName) {
   return 0;
 }
 
-// Removes <Programs>\<folder name>\Fluid Dynamics when it is empty. Returns 0.
-int RemoveFluidDynamicsFolder(const wchar_t* folderName) {
+// Removes <Programs>\<folder name>\Fluid Dynamics when it is empty, then each
+// level of the folder name, innermost first, while each goes. Returns 0.
+int RemoveStartMenuFolders(const wchar_t* folderName) {
   wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
-  RemoveProgramsSubfolder(startMenuFolder);
+  RemoveProgramsFolderLevels(startMenuFolder);
   FreeAndClear(&startMenuFolder);
   return 0;
 }
@@ -55,12 +56,10 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
   // Each step runs whatever became of the one before; a folder goes only once
   // what lay in it is gone.
   RemoveLauncherShortcut(folderName);
-  RemoveFluidDynamicsFolder(folderName);
-  // Without a name the suite has no folder of its own: never address the
-  // Programs folder itself.
-  if (folderName[0] != L'\0') {
-    RemoveProgramsFolder(folderName);
-  } else {
+  RemoveStartMenuFolders(folderName);
+  // Without a name the suite has no folder of its own; the Programs folder
+  // itself is never addressed.
+  if (folderName[0] == L'\0') {
     LogLine("No start-menu folder name: the Programs folder itself is left alone");
   }
 

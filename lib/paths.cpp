@@ -1,12 +1,15 @@
 #include "paths.h"
 
 #include <aclapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
+#include <shobjidl.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <cwchar>
 
+#include "log.h"
 #include "release.h"
 #include "strings.h"
 
@@ -24,6 +27,24 @@ constexpr DWORD kAnySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DE
 // semantics.
 constexpr DWORD kObjectItselfFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+
+// Characters that a name cannot hold as they are: separators, a colon (which
+// would name a stream of another file), wildcards and the rest that the file
+// system reserves.
+constexpr wchar_t kReservedNameCharacters[] = L"\\/:*?\"<>|";
+constexpr wchar_t kFirstPrintableCharacter = L' ';
+// Bidirectional controls: marks, embeddings and overrides, isolates.
+constexpr wchar_t kLeftToRightMark = 0x200E;
+constexpr wchar_t kRightToLeftMark = 0x200F;
+constexpr wchar_t kFirstEmbeddingControl = 0x202A;
+constexpr wchar_t kLastEmbeddingControl = 0x202E;
+constexpr wchar_t kFirstIsolateControl = 0x2066;
+constexpr wchar_t kLastIsolateControl = 0x2069;
+// Device names, matched on what comes before the first dot, blanks dropped.
+constexpr const wchar_t* kDeviceNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+constexpr const wchar_t* kNumberedDevicePrefixes[] = {L"COM", L"LPT"};
+constexpr size_t kNumberedDevicePrefixLength = 3;
+constexpr wchar_t kDeviceDigits[] = L"123456789\u00B9\u00B2\u00B3";
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -147,6 +168,65 @@ bool ListedThoughNotFound(const wchar_t* path) {
     return true;
   }
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+bool IsBidirectionalControl(wchar_t c) {
+  return c == kLeftToRightMark || c == kRightToLeftMark ||
+         (c >= kFirstEmbeddingControl && c <= kLastEmbeddingControl) ||
+         (c >= kFirstIsolateControl && c <= kLastIsolateControl);
+}
+
+// Returns a new wide string holding the name that the system's definition of
+// the known folder `id` gives it (empty when there is none). The caller
+// releases it with FreeAndClear.
+wchar_t* CopyKnownFolderName(IKnownFolderManager* manager, REFKNOWNFOLDERID id) {
+  IKnownFolder* folder = nullptr;
+  KNOWNFOLDER_DEFINITION definition;
+  wchar_t* name = nullptr;
+  if (SUCCEEDED(manager->GetFolder(id, &folder)) &&
+      SUCCEEDED(folder->GetFolderDefinition(&definition))) {
+    name = JoinStrings(1, definition.pszName);
+    FreeKnownFolderDefinitionFields(&definition);
+  } else {
+    name = JoinStrings(0);
+  }
+  ReleaseAndClear(&folder);
+  return name;
+}
+
+// IsLevelItself, and MayWriteFileItself when `singleName` is set: returns
+// TRUE when the object at `path` is itself (with one name only, when
+// `singleName`) or nothing is there, and sets *exists to whether it is there;
+// otherwise logs why not and returns FALSE.
+BOOL JudgeObject(const wchar_t* path, const char* refusal, bool singleName, BOOL* exists) {
+  ObjectProblem problem = kObjectCannotOpen;
+  BY_HANDLE_FILE_INFORMATION information;
+  HANDLE object = OpenObjectItself(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, /*flags=*/0,
+                                   &problem);
+  DWORD error = GetLastError();
+  DWORD names = 1;
+
+  if (problem == kObjectIsItself && singleName) {
+    if (GetFileInformationByHandle(object, &information)) {
+      names = information.nNumberOfLinks;
+    } else {
+      error = GetLastError();
+      problem = kObjectCannotOpen;
+    }
+  }
+  CloseHandleAndClear(&object);
+  *exists = problem == kObjectIsItself;
+  if (problem == kObjectCannotOpen) {
+    LogFailure(error, "%S: %s %S", refusal, path, DescribeObjectProblem(problem));
+  } else if (problem != kObjectIsItself && problem != kObjectMissing) {
+    LogLine("%S: %s %S", refusal, path, DescribeObjectProblem(problem));
+  } else if (names > 1) {
+    LogLine("%S: %s has %u names (hard links): writing it would change every one", refusal,
+            path, names);
+  } else {
+    return TRUE;
+  }
+  return FALSE;
 }
 
 }  // namespace
@@ -413,4 +493,168 @@ const char* DescribeObjectProblem(ObjectProblem problem) {
       return "is reached through a link and lies elsewhere";
   }
   return "cannot be judged";
+}
+
+BOOL IsLevelItself(const wchar_t* level, const char* refusal, BOOL* missing) {
+  BOOL exists = FALSE;
+  const BOOL itself = JudgeObject(level, refusal, /*singleName=*/false, &exists);
+  *missing = itself && !exists;
+  return itself;
+}
+
+BOOL NoLinkBelow(const wchar_t* top, const wchar_t* path, const char* refusal) {
+  wchar_t* level = JoinStrings(1, path);
+  const size_t topLength = wcslen(top);
+  wchar_t* end = nullptr;
+  BOOL missing = FALSE;
+  BOOL itself = TRUE;
+
+  PathRemoveBackslashW(level);
+  // Each level is the path up to the next backslash after the top folder's.
+  end = wcslen(level) > topLength ? level + topLength : nullptr;
+  while (end != nullptr && itself && !missing) {
+    end = wcschr(end + 1, L'\\');
+    if (end != nullptr) {
+      *end = L'\0';
+    }
+    itself = IsLevelItself(level, refusal, &missing);
+    if (end != nullptr) {
+      *end = L'\\';
+    }
+  }
+  FreeAndClear(&level);
+  return itself;
+}
+
+BOOL CreateLevelItself(const wchar_t* level, BOOL judge, const char* refusal, BOOL* created) {
+  BOOL missing = FALSE;
+  *created = CreateDirectoryW(level, /*lpSecurityAttributes=*/nullptr) ? TRUE : FALSE;
+  if (!*created && !judge) {
+    return TRUE;
+  }
+  return IsLevelItself(level, refusal, &missing);
+}
+
+BOOL MayWriteFileItself(const wchar_t* path, const char* refusal, BOOL* exists) {
+  return JudgeObject(path, refusal, /*singleName=*/true, exists);
+}
+
+BOOL DeleteOpenObject(HANDLE object) {
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
+                                    sizeof(disposition));
+}
+
+BOOL IsPlainNamePart(const wchar_t* name) {
+  const size_t length = wcslen(name);
+  for (size_t i = 0; i < length; ++i) {
+    if (name[i] < kFirstPrintableCharacter || IsBidirectionalControl(name[i]) ||
+        wcschr(kReservedNameCharacters, name[i]) != nullptr) {
+      return FALSE;
+    }
+  }
+  return length == 0 || (name[length - 1] != L'.' && name[length - 1] != L' ');
+}
+
+BOOL IsDeviceName(const wchar_t* name) {
+  const wchar_t* dot = wcschr(name, L'.');
+  int length = static_cast<int>(dot != nullptr ? dot - name : wcslen(name));
+  while (length > 0 && name[length - 1] == L' ') {
+    --length;
+  }
+  for (const wchar_t* device : kDeviceNames) {
+    if (CompareStringOrdinal(name, length, device, /*cchCount2=*/-1, /*bIgnoreCase=*/TRUE) ==
+        CSTR_EQUAL) {
+      return TRUE;
+    }
+  }
+  if (length != static_cast<int>(kNumberedDevicePrefixLength) + 1) {
+    return FALSE;
+  }
+  for (const wchar_t* prefix : kNumberedDevicePrefixes) {
+    if (CompareStringOrdinal(name, static_cast<int>(kNumberedDevicePrefixLength), prefix,
+                             static_cast<int>(kNumberedDevicePrefixLength),
+                             /*bIgnoreCase=*/TRUE) == CSTR_EQUAL &&
+        name[kNumberedDevicePrefixLength] != L'\0' &&
+        wcschr(kDeviceDigits, name[kNumberedDevicePrefixLength]) != nullptr) {
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+wchar_t* CopyRefusedFolderPart(const wchar_t* folderName) {
+  const wchar_t* c = folderName;
+  wchar_t* part = nullptr;
+  while (*c != L'\0') {
+    while (IsSeparator(*c)) {
+      ++c;
+    }
+    const wchar_t* start = c;
+    while (*c != L'\0' && !IsSeparator(*c)) {
+      ++c;
+    }
+    const size_t length = static_cast<size_t>(c - start);
+    if (length == 0) {
+      continue;
+    }
+    part = new wchar_t[length + 1];
+    memcpy(part, start, length * sizeof(wchar_t));
+    part[length] = L'\0';
+    if (!IsPlainNamePart(part) || IsDeviceName(part)) {
+      return part;
+    }
+    FreeAndClear(&part);
+  }
+  return nullptr;
+}
+
+wchar_t* CopyInnermostKnownFolder(const wchar_t* top, const wchar_t* path, size_t* length) {
+  IKnownFolderManager* manager = nullptr;
+  KNOWNFOLDERID* ids = nullptr;
+  UINT count = 0;
+  UINT innermost = 0;
+  wchar_t* name = nullptr;
+  const size_t topLength = wcslen(top);
+  const size_t pathLength = wcslen(path);
+
+  *length = 0;
+  if (FAILED(CoCreateInstance(CLSID_KnownFolderManager, /*pUnkOuter=*/nullptr,
+                              CLSCTX_INPROC_SERVER, IID_IKnownFolderManager,
+                              reinterpret_cast<void**>(&manager))) ||
+      FAILED(manager->GetFolderIds(&ids, &count))) {
+    goto Cleanup;
+  }
+  for (UINT i = 0; i < count; ++i) {
+    PWSTR knownPath = nullptr;
+    wchar_t* known = nullptr;
+    // Only the path is wanted: the folder need not exist, nor be made.
+    if (SUCCEEDED(SHGetKnownFolderPath(ids[i], KF_FLAG_DONT_VERIFY, /*hToken=*/nullptr,
+                                       &knownPath))) {
+      known = CopyFullPath(knownPath);
+    }
+    CoTaskMemFree(knownPath);
+    if (known == nullptr) {
+      continue;
+    }
+    PathRemoveBackslashW(known);
+    const size_t knownLength = wcslen(known);
+    if (knownLength > topLength && knownLength > *length && knownLength <= pathLength &&
+        (path[knownLength] == L'\0' || path[knownLength] == L'\\') &&
+        CompareStringOrdinal(path, static_cast<int>(knownLength), known,
+                             static_cast<int>(knownLength), /*bIgnoreCase=*/TRUE) == CSTR_EQUAL) {
+      *length = knownLength;
+      innermost = i;
+    }
+    FreeAndClear(&known);
+  }
+  if (*length > 0) {
+    name = CopyKnownFolderName(manager, ids[innermost]);
+  }
+
+Cleanup:
+  CoTaskMemFree(ids);
+  ReleaseAndClear(&manager);
+  return name;
 }

@@ -45,22 +45,30 @@ void AnnounceRemoval(LONG event, const wchar_t* path) {
 
 }  // namespace
 
-wchar_t* CreateFolderTreeAnnounced(const wchar_t* path) {
+BOOL CreateFolderLevelsAnnounced(const wchar_t* top, const wchar_t* path,
+                                 wchar_t** firstNewFolder) {
   // Every level is a prefix of the resolved path that ends before a
   // separator or at its end. A level that this call creates did not exist.
   wchar_t* folder = CopyFullPath(path);
   wchar_t* end = folder;
+  const size_t topLength = top != nullptr ? wcslen(top) : 0;
   size_t outermostLength = 0;
+  BOOL created = FALSE;
+  BOOL sound = TRUE;
+
+  *firstNewFolder = nullptr;
   if (folder == nullptr) {
-    return nullptr;
+    return TRUE;
   }
   PathRemoveBackslashW(folder);
-  while (end != nullptr) {
+  while (end != nullptr && sound) {
     end = wcschr(end + 1, kSeparator);
     if (end != nullptr) {
       *end = L'\0';
     }
-    if (CreateDirectoryW(folder, /*lpSecurityAttributes=*/nullptr)) {
+    const BOOL judge = top != nullptr && wcslen(folder) > topLength;
+    sound = CreateLevelItself(folder, judge, "Shortcut refused", &created);
+    if (created) {
       Notify(SHCNE_MKDIR, folder, /*last=*/false);
       if (outermostLength == 0) {
         outermostLength = wcslen(folder);
@@ -75,7 +83,14 @@ wchar_t* CreateFolderTreeAnnounced(const wchar_t* path) {
   } else {
     folder[outermostLength] = L'\0';
   }
-  return folder;
+  *firstNewFolder = folder;
+  return sound;
+}
+
+wchar_t* CreateFolderTreeAnnounced(const wchar_t* path) {
+  wchar_t* firstNewFolder = nullptr;
+  CreateFolderLevelsAnnounced(/*top=*/nullptr, path, &firstNewFolder);
+  return firstNewFolder;
 }
 
 void AnnounceShortcutSaved(const wchar_t* linkPath, const wchar_t* firstNewFolder,

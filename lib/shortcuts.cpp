@@ -31,28 +31,14 @@ constexpr wchar_t kFixedRevision[] = L"18.1";
 constexpr int kIconIndex = 0;
 constexpr wchar_t kLinkExtension[] = L".lnk";
 constexpr wchar_t kQuoteCharacter = L'"';
-// Characters that a file name cannot hold as they are: separators, a colon
-// (which would name a stream of another file), wildcards and the rest that
-// the file system reserves.
-constexpr wchar_t kReservedNameCharacters[] = L"\\/:*?\"<>|";
-constexpr wchar_t kFirstPrintableCharacter = L' ';
 // The shell link stores its paths in MAX_PATH characters, the terminator
 // included: a longer one is saved empty or cut short.
 constexpr size_t kLongestLinkPath = MAX_PATH - 1;
 constexpr DWORD kStoredTargetCapacity = MAX_PATH;
-
-// Returns true when `name` can stand in a file name as it is: no reserved or
-// control character, and no trailing dot or blank, which the file system
-// would drop.
-bool IsPlainNamePart(const wchar_t* name) {
-  const size_t length = wcslen(name);
-  for (size_t i = 0; i < length; ++i) {
-    if (name[i] < kFirstPrintableCharacter || wcschr(kReservedNameCharacters, name[i]) != nullptr) {
-      return false;
-    }
-  }
-  return length == 0 || (name[length - 1] != L'.' && name[length - 1] != L' ');
-}
+// What the shortcut operations answer when a link, or a file with more than
+// one name, stands where they would act.
+constexpr DWORD kRefusedLinkError = ERROR_CANT_ACCESS_FILE;
+constexpr char kShortcutRefusal[] = "Shortcut refused";
 
 // Returns a new wide string holding the link path for these arguments as the
 // file system resolves it, or null when the shortcut would not lie directly
@@ -67,18 +53,26 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
   wchar_t* resolvedFolder = nullptr;
   wchar_t* expected = nullptr;
   wchar_t* resolved = nullptr;
+  wchar_t* refusedPart = nullptr;
 
   // The revision comes from a file and the caller may be elevated: a name that
   // would climb, or that the file system would read differently, is refused.
   if (!IsPlainNamePart(baseName) || (hasSuffix && !IsPlainNamePart(suffix))) {
-    LogLine("Shortcut refused: its name part \"%s\" holds a separator, a reserved or control "
-            "character, or ends in a dot or a blank",
-            IsPlainNamePart(baseName) ? suffix : baseName);
+    LogLine("Shortcut refused: its name part \"%s\" %S",
+            IsPlainNamePart(baseName) ? suffix : baseName, kPlainNamePartRule);
     goto Cleanup;
   }
   linkPath = BuildLinkPath(programs, folder, baseName, suffix);
   if (!PathStaysInside(programs, linkPath)) {
     LogLine("Shortcut refused: %s leads out of the Programs folder %s", linkPath, programs);
+    goto Cleanup;
+  }
+  // Every level is checked before any is made: a later one that could not be
+  // made would leave the earlier ones behind, where nothing removes them.
+  refusedPart = CopyRefusedFolderPart(folder);
+  if (refusedPart != nullptr) {
+    LogLine("Shortcut refused: its folder name part \"%s\" %S, or names a device", refusedPart,
+            kPlainNamePartRule);
     goto Cleanup;
   }
   // Resolved with a trailing backslash, the folder is what the file name
@@ -103,6 +97,7 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
   }
 
 Cleanup:
+  FreeAndClear(&refusedPart);
   FreeAndClear(&expected);
   FreeAndClear(&resolvedFolder);
   FreeAndClear(&folderPath);
@@ -283,9 +278,15 @@ wchar_t* BuildLinkPath(const wchar_t* programsFolder, const wchar_t* folder,
                      hasSuffix ? suffix : nullptr, L".lnk");
 }
 
-HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
-                      const wchar_t* workingDirectory, const wchar_t* description,
-                      const wchar_t* iconPath, int iconIndex, int showCommand) {
+namespace {
+
+// WriteShortcut, where each level of `linkPath` below the folder `top` (when
+// not null), whether it is there or is made here, and the shortcut file
+// itself, must be no link, and an existing shortcut file must have one name.
+HRESULT SaveShortcut(const wchar_t* top, const wchar_t* linkPath, const wchar_t* target,
+                     const wchar_t* arguments, const wchar_t* workingDirectory,
+                     const wchar_t* description, const wchar_t* iconPath, int iconIndex,
+                     int showCommand) {
   wchar_t* directory = nullptr;
   wchar_t* firstNewFolder = nullptr;
   wchar_t* storedTarget = nullptr;
@@ -355,10 +356,17 @@ HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wcha
   directory = JoinStrings(1, linkPath);
   CutLastComponent(directory);
   PathRemoveBackslashW(directory);
-  // Whether the file was there tells the shell what the save made of it.
-  existedBefore = PathExists(linkPath);
-  firstNewFolder = CreateFolderTreeAnnounced(directory);
-
+  // The save writes by path and follows whatever link is at the file's name
+  // (one that leads nowhere too): each level is judged right before the save,
+  // the folders as they are made. Whether the file was there tells the shell
+  // what the save made of it.
+  if (!CreateFolderLevelsAnnounced(top, directory, &firstNewFolder) ||
+      !MayWriteFileItself(linkPath, kShortcutRefusal, &existedBefore)) {
+    // Logged where it was refused.
+    result = HRESULT_FROM_WIN32(kRefusedLinkError);
+    AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, /*saved=*/FALSE);
+    goto Cleanup;
+  }
   savePath = SysAllocString(linkPath);
   result = file->Save(savePath, /*fRemember=*/TRUE);
   if (SUCCEEDED(result)) {
@@ -386,18 +394,61 @@ Cleanup:
   return result;
 }
 
-HRESULT DeleteShortcutFile(const wchar_t* linkPath) {
-  wchar_t* quoted = JoinStrings(3, L"\"", linkPath, L"\"");
-  // The quoted form has always been tried as well; both calls always run.
-  const BOOL deletedPlain = DeleteFileW(linkPath);
-  const DWORD plainError = deletedPlain ? ERROR_SUCCESS : GetLastError();
-  const BOOL deletedQuoted = DeleteFileW(quoted);
+// DeleteShortcutFile, where each level of `linkPath` below the folder `top`
+// (when not null), and the shortcut file itself, must be no link; the file is
+// deleted through the handle it was judged by.
+HRESULT DeleteShortcut(const wchar_t* top, const wchar_t* linkPath) {
+  wchar_t* directory = JoinStrings(1, linkPath);
+  wchar_t* quoted = nullptr;
+  ObjectProblem problem = kObjectCannotOpen;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  BOOL deletedPlain = FALSE;
+  BOOL deletedQuoted = FALSE;
+  DWORD plainError = ERROR_SUCCESS;
+
+  CutLastComponent(directory);
+  if (top != nullptr && !NoLinkBelow(top, directory, kShortcutRefusal)) {
+    goto Cleanup;
+  }
+  file = OpenObjectItself(linkPath, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING, /*flags=*/0,
+                          &problem);
+  plainError = GetLastError();
+  if (problem == kObjectIsReparsePoint || problem == kObjectLiesElsewhere) {
+    LogLine("%S: %s %S", kShortcutRefusal, linkPath, DescribeObjectProblem(problem));
+    goto Cleanup;
+  }
+  if (problem == kObjectIsItself) {
+    deletedPlain = DeleteOpenObject(file);
+    plainError = deletedPlain ? ERROR_SUCCESS : GetLastError();
+    // The file goes as its last handle closes.
+    CloseHandleAndClear(&file);
+  }
+  // The quoted form has always been tried as well; both always run.
+  quoted = JoinStrings(3, L"\"", linkPath, L"\"");
+  deletedQuoted = DeleteFileW(quoted);
   if (deletedPlain) {
     AnnounceFileDeleted(linkPath);
   }
   LogDeletion(linkPath, deletedPlain || deletedQuoted, plainError);
+
+Cleanup:
+  CloseHandleAndClear(&file);
   FreeAndClear(&quoted);
+  FreeAndClear(&directory);
   return deletedPlain || deletedQuoted ? S_OK : E_FAIL;
+}
+
+}  // namespace
+
+HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
+                      const wchar_t* workingDirectory, const wchar_t* description,
+                      const wchar_t* iconPath, int iconIndex, int showCommand) {
+  return SaveShortcut(/*top=*/nullptr, linkPath, target, arguments, workingDirectory, description,
+                      iconPath, iconIndex, showCommand);
+}
+
+HRESULT DeleteShortcutFile(const wchar_t* linkPath) {
+  return DeleteShortcut(/*top=*/nullptr, linkPath);
 }
 
 int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile,
@@ -413,8 +464,8 @@ int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* target
   wchar_t* target = JoinStrings(4, L"\"", targetDirectory, targetFile, L"\"");
 
   if (linkPath != nullptr) {
-    WriteShortcut(linkPath, target, arguments, workingDirectory, description, iconPath,
-                  kIconIndex, showCommand);
+    SaveShortcut(programs, linkPath, target, arguments, workingDirectory, description, iconPath,
+                 kIconIndex, showCommand);
   }
 
   FreeAndClear(&target);
@@ -428,7 +479,7 @@ int RemoveProgramsShortcut(const wchar_t* folder, const wchar_t* baseName, const
   wchar_t* linkPath = ResolveLinkPath(programs, folder, baseName, suffix);
 
   if (linkPath != nullptr) {
-    DeleteShortcutFile(linkPath);
+    DeleteShortcut(programs, linkPath);
   }
 
   FreeAndClear(&linkPath);

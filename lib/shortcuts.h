@@ -10,14 +10,19 @@
 // The operations that work below the Programs folder act only on a shortcut
 // that lies directly in the folder asked for, inside the Programs folder once
 // resolved (see PathStaysInside), and whose resolved path is shorter than
-// MAX_PATH, the most the shell saves and shows. A base name or suffix holding
-// a separator, a colon, another character that file names cannot hold, or
-// ending in a dot or a blank, is refused, and so is a name the file system
-// resolves to something else (a device). For a refused shortcut they create,
-// delete and write nothing. Either way they return 0. They work on the path as
-// the file system resolves it: forward slashes and repeated backslashes in the
-// folder argument count as one backslash. What they write or delete, and each
-// refusal with its reason, goes to the log (lib/log.h).
+// MAX_PATH, the most the shell saves and shows. A base name or suffix that is
+// not a plain name part (IsPlainNamePart in paths.h: a separator, a colon,
+// another character that file names cannot hold, a bidirectional control, a
+// trailing dot or blank) is refused, and so is a name the file system
+// resolves to something else (a device), and a folder argument with a part
+// that could not be a folder's name (CopyRefusedFolderPart). So is a shortcut
+// when a folder of its path below the Programs folder, or its file, is a link
+// (NoLinkBelow), and a save over a file that has more than one name. For a
+// refused shortcut they create, delete and write nothing. Either way they
+// return 0. They work on the path as the file system resolves it: forward
+// slashes and repeated backslashes in the folder argument count as one
+// backslash. What they write or delete, and each refusal with its reason, goes
+// to the log (lib/log.h).
 #pragma once
 
 #include <windows.h>
@@ -42,19 +47,25 @@ DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity);
 // quotes, is empty or the shell link does not take it;
 // HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) when the target or
 // `linkPath` is MAX_PATH characters or longer (the shell link would save it
-// empty or cut short); otherwise the failure code of creating the shell link
-// object, of setting its target, of asking it for IPersistFile, or of saving
-// the file. In the first three cases and before saving, nothing is created.
-// Tells the shell of each folder it made and of the saved shortcut (see
-// shell_notify.h).
+// empty or cut short); HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE) when a
+// folder it made turned out to be a link, or the file at `linkPath` is a link
+// (dangling or not) or has more than one name (see MayWriteFileItself in
+// paths.h); otherwise the failure code of creating the shell link object, of
+// setting its target, of asking it for IPersistFile, or of saving the file.
+// In the first three cases and before saving, nothing is created. Folders
+// that were there already are not judged here (the Programs operations judge
+// those below the Programs folder). Tells the shell of each folder it made and
+// of the saved shortcut (see shell_notify.h).
 HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand);
 
-// Deletes `linkPath`, then the same path enclosed in double quotes. Returns 0
-// when either deletion succeeded, E_FAIL when both failed. Tells the shell of
-// the deletion of `linkPath` when that happened (the quoted form names no file
-// that the shell could show).
+// Deletes `linkPath`, through a handle of the file opened as itself, then the
+// same path enclosed in double quotes. A file that is a link, or lies
+// elsewhere than its path says, is neither deleted nor tried in the quoted
+// form (the refusal is logged). Returns 0 when either deletion succeeded,
+// E_FAIL otherwise. Tells the shell of the deletion of `linkPath` when that
+// happened (the quoted form names no file that the shell could show).
 HRESULT DeleteShortcutFile(const wchar_t* linkPath);
 
 // Saves a shortcut at the link path below the Programs folder whose target is

@@ -111,6 +111,73 @@ TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
   EXPECT_FALSE(PathStaysInside(L"C:\\Start\\", L"C:\\Start\\x.lnk"));
 }
 
+// A name holding a bidirectional control shows as something else than it is
+// (U+202E makes "exe.knl.lnk" read "lnk.exe"); the neighbours of each range
+// are ordinary characters.
+TEST(NameRules, PlainNamePartsRefuseReservedControlAndBidirectionalCharacters) {
+  const struct {
+    std::wstring name;
+    BOOL plain;
+  } cases[] = {
+      {L"18.2", TRUE},         {L"", TRUE},             {L"18.2 .1", TRUE},
+      {L"a\\b", FALSE},        {L"a/b", FALSE},         {L"a:b", FALSE},
+      {L"a?b", FALSE},         {L"a\tb", FALSE},        {L"18.2.", FALSE},
+      {L"18.2 ", FALSE},       {L"a\x200E", FALSE},     {L"a\x200F", FALSE},
+      {L"a\x202A", FALSE},     {L"a\x202B", FALSE},     {L"a\x202C", FALSE},
+      {L"a\x202D", FALSE},     {L"a\x202E" L"exe.knl", FALSE},
+      {L"a\x2066", FALSE},     {L"a\x2067", FALSE},     {L"a\x2068", FALSE},
+      {L"a\x2069", FALSE},     {L"a\x200D", TRUE},      {L"a\x2010", TRUE},
+      {L"a\x2029", TRUE},      {L"a\x202F", TRUE},      {L"a\x2065", TRUE},
+      {L"a\x206A", TRUE},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsPlainNamePart(c.name.c_str()), c.plain) << WideToUtf8(c.name);
+  }
+}
+
+TEST(NameRules, DeviceNamesWithOrWithoutAnExtensionInAnyCase) {
+  const struct {
+    const wchar_t* name;
+    BOOL device;
+  } cases[] = {
+      {L"CON", TRUE},      {L"prn", TRUE},     {L"Aux.txt", TRUE},  {L"nul .x", TRUE},
+      {L"COM1", TRUE},     {L"com9.a.b", TRUE}, {L"LPT5", TRUE},    {L"lpt\x00B9", TRUE},
+      {L"CONIN$", TRUE},   {L"conout$.log", TRUE}, {L"COM0", FALSE}, {L"LPT10", FALSE},
+      {L"COM", FALSE},     {L"CONX", FALSE},   {L"xNUL", FALSE},    {L"AUX1", FALSE},
+      {L".NUL", FALSE},    {L"", FALSE},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsDeviceName(c.name), c.device) << WideToUtf8(c.name);
+  }
+}
+
+TEST(NameRules, AFolderNameIsJudgedPartByPart) {
+  const struct {
+    const wchar_t* folderName;
+    const wchar_t* refused;  // null: every part passes
+  } cases[] = {
+      {L"Velmora RUVO 18.2", nullptr},
+      {L"Velmora\\RUVO 18.2", nullptr},
+      {L"\\Velmora//RUVO 18.2\\Fluid Dynamics\\", nullptr},
+      {L"", nullptr},
+      {L"a. \\b", L"a. "},
+      {L"x\\AUX.txt\\y", L"AUX.txt"},
+      {L"ok\\q?b", L"q?b"},
+      {L"ok/c\x01", L"c\x01"},
+      {L"a\\..\\b", L".."},
+      {L"ok\\\x202E" L"fdp.exe", L"\x202E" L"fdp.exe"},
+      {L"CON", L"CON"},
+  };
+  for (const auto& c : cases) {
+    wchar_t* refused = CopyRefusedFolderPart(c.folderName);
+    EXPECT_EQ(refused != nullptr, c.refused != nullptr) << WideToUtf8(c.folderName);
+    if (refused != nullptr && c.refused != nullptr) {
+      EXPECT_STREQ(refused, c.refused);
+    }
+    FreeAndClear(&refused);
+  }
+}
+
 TEST(CopyShortPath, GivesAShortFormOfAPathTooLongToStartAProgramFrom) {
   ScratchFolder scratch(L"short");
   std::wstring longPath = L"\\\\?\\" + scratch.path();

@@ -236,7 +236,8 @@ class StartMenu:
                 # rm copes with trees deeper than Python's recursion limit,
                 # such as a faulty program may leave.
                 subprocess.run(["rm", "-rf", "--", path], check=False)
-            elif os.path.exists(path):
+            elif os.path.lexists(path):
+                # A file, or a link that leads nowhere.
                 os.remove(path)
 
 

@@ -6,6 +6,26 @@ import shutil
 import unittest
 
 from installation import InstallationTestCase, tree, unique, unix_path
+from log_e2e import read_log
+
+# What OpenObjectItself says of each kind of link under Wine, which follows a
+# link to a file or a folder even when asked not to (the object then lies
+# elsewhere than its path says) and shows one that leads nowhere as listed yet
+# missing.
+IS_A_LINK = "is a link (a reparse point)"
+LIES_ELSEWHERE = "is reached through a link and lies elsewhere"
+
+
+def snapshot(unix_folder):
+    """Every path below a folder with the bytes of each file (None for a folder)."""
+    found = {}
+    for path in tree(unix_folder, skip=()):
+        full = os.path.join(unix_folder, path)
+        found[path] = None
+        if not os.path.isdir(full):
+            with open(full, "rb") as content:
+                found[path] = content.read()
+    return found
 
 
 class MenuCleanupTest(InstallationTestCase):
@@ -110,18 +130,105 @@ class MenuCleanupTest(InstallationTestCase):
                     self.assertEqual(os.listdir(fluid_dynamics), [users_entry])
                     shutil.rmtree(fluid_dynamics)
 
-    def test_a_nested_name_with_forward_slashes_round_trips(self):
-        vendor = unique("Velmora")
-        self.all_users.folder(vendor)
-        self.installation.write_release_info(
-            'startMenuFolderName="%s/RUVO 18.2" startMenuShortcutAppendRevision="18.2"' % vendor)
-        self.run_program(self.installation, "menusetup.exe")
-        self.assertTrue(os.path.isfile(self.all_users.link_unix(vendor + "\\RUVO 18.2",
-                                                               "RUVO 18.2.lnk")))
-        self.run_program(self.installation, "menucleanup.exe")
-        # The innermost folder goes; the vendor's folder above it is not the
-        # suite's to remove.
-        self.assertEqual(os.listdir(os.path.join(self.all_users.unix, vendor)), [])
+    def test_a_nested_name_round_trip_leaves_no_level_the_name_made(self):
+        # Each level goes, innermost first, until one holds something.
+        cases = [("/", None), ("\\", None), ("//", None), ("\\", "mine.txt")]
+        for separator, users_file in cases:
+            with self.subTest(separator=separator, users_file=users_file):
+                vendor = self.menu_folder(unique("Velmora"))
+                self.installation.write_release_info(
+                    'startMenuFolderName="%s%sRUVO%sSuite" startMenuShortcutAppendRevision="18.2"'
+                    % (vendor, separator, separator))
+                self.run_program(self.installation, "menusetup.exe")
+                vendor_unix = os.path.join(self.all_users.unix, vendor)
+                self.assertTrue(os.path.isfile(self.all_users.link_unix(
+                    vendor + "\\RUVO\\Suite", "RUVO 18.2.lnk")))
+                if users_file:
+                    with open(os.path.join(vendor_unix, users_file), "w") as out:
+                        out.write("mine")
+                self.run_program(self.installation, "menucleanup.exe")
+                if users_file:
+                    self.assertEqual(tree(vendor_unix), {users_file})
+                else:
+                    self.assertFalse(os.path.exists(vendor_unix))
+
+    def test_a_known_folder_is_never_removed(self):
+        # The all-users StartUp folder, empty, as the suite's folder itself and
+        # as the level above it; the levels below it go.
+        startup = os.path.join(self.all_users.unix, "StartUp")
+        os.makedirs(startup, exist_ok=True)
+        self.assertEqual(os.listdir(startup), [])
+        # What the test makes below it goes again however it ends; never StartUp.
+        nested = "StartUp/" + unique("Velmora")
+        self.all_users.folder("StartUp/Fluid Dynamics")
+        self.all_users.folder(nested)
+        log = "C:\\%s\\known.log" % self.installation.base
+        for folder in ("StartUp", nested.replace("/", "\\")):
+            with self.subTest(folder=folder):
+                self.installation.write_release_info(
+                    'startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"' % folder)
+                self.run_program(self.installation, "menusetup.exe")
+                self.run_program(self.installation, "menucleanup.exe", "/log=" + log)
+                self.assertTrue(os.path.isdir(startup))
+                self.assertEqual(os.listdir(startup), [])
+                self.assertEqual(read_log(unix_path(log))[-2], 'Folder kept: %s\\StartUp is the '
+                                 'system\'s known folder "Common Startup"' % self.all_users.windows)
+
+    def test_links_in_the_start_menu_are_never_followed(self):
+        # A link as the suite's folder, as Fluid Dynamics or as the shortcut
+        # file, leading to a folder, to a file or nowhere, and a shortcut file
+        # that shares its data with another name: menusetup writes and creates
+        # nothing through it, menucleanup deletes nothing through it and keeps
+        # the link, and both say why.
+        levels = ("", "\\Fluid Dynamics", "\\Fluid Dynamics\\RUVO 18.2.lnk")
+        # Where a followed link would lead each program to write or delete.
+        inside = {levels[0]: "Fluid Dynamics/RUVO 18.2.lnk", levels[1]: "RUVO 18.2.lnk",
+                  levels[2]: "inside.txt"}
+        cases = [(level, kind, problem) for level in levels for kind, problem in
+                 (("folder", LIES_ELSEWHERE), ("file", LIES_ELSEWHERE), ("nowhere", IS_A_LINK))]
+        cases.append((levels[2], "hard link", None))
+
+        def run_logged(program):
+            log = "C:\\%s\\%s.log" % (self.installation.base, unique("links"))
+            self.run_program(self.installation, program, "/log=" + log)
+            return read_log(unix_path(log))
+
+        for level, kind, problem in cases:
+            with self.subTest(level=level, kind=kind):
+                folder = self.menu_folder(unique("Velmora"))
+                self.installation.write_release_info(
+                    'startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"' % folder)
+                scratch = unix_path(self.scratch_folder("target"))
+                target = os.path.join(scratch, "target")
+                if kind == "folder":
+                    os.makedirs(os.path.dirname(os.path.join(target, inside[level])), exist_ok=True)
+                    with open(os.path.join(target, inside[level]), "w") as out:
+                        out.write("not ours")
+                elif kind != "nowhere":
+                    with open(target, "w") as out:
+                        out.write("[not ours]")
+                link_windows = "%s\\%s%s" % (self.all_users.windows, folder, level)
+                link = unix_path(link_windows)
+                os.makedirs(os.path.dirname(link), exist_ok=True)
+                (os.link if kind == "hard link" else os.symlink)(target, link)
+                before = snapshot(scratch)
+
+                messages = run_logged("menusetup.exe")
+                self.assertEqual(snapshot(scratch), before)
+                self.assertIn("Shortcut refused: %s has 2 names (hard links): writing it would "
+                              "change every one" % link_windows
+                              if problem is None else
+                              "Shortcut refused: %s %s" % (link_windows, problem), messages)
+
+                cleanup = run_logged("menucleanup.exe")
+                self.assertEqual(snapshot(scratch), before)
+                self.assertEqual(os.path.lexists(link), kind != "hard link")
+                if problem is None:
+                    self.assertIn("Shortcut deleted: " + link_windows, cleanup)
+                else:
+                    self.assertIn("Shortcut refused: %s %s" % (link_windows, problem), cleanup)
+                if level != levels[2]:
+                    self.assertIn("Folder kept: %s %s" % (link_windows, problem), cleanup)
 
     def test_a_folder_name_that_leaves_the_programs_folder_removes_nothing_outside(self):
         escape = self.scratch_folder("escaped")[len("C:\\"):]

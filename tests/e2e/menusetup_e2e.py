@@ -47,6 +47,33 @@ class MenuSetupTest(InstallationTestCase):
                 self.assert_launcher_shortcut(self.all_users, installation,
                                               vendor + "\\RUVO 18.2", "18.2")
 
+    def test_a_folder_name_with_a_part_that_cannot_name_a_folder_creates_nothing(self):
+        # Every part is judged before the first level is made. menucleanup
+        # removes nothing for such a name either, not even an empty first level.
+        for tail in ("a. \\b", "AUX.txt\\y", "ok\\q?b", "ok/c\x01d", "ok\\..\\b"):
+            with self.subTest(tail=tail):
+                first = self.menu_folder(unique("x"))
+                installation = self.new_installation(folder_name=first + "\\" + tail,
+                                                     revision="18.2")
+                self.run_program(installation, "menusetup.exe")
+                self.assert_host_setup_ran(installation)
+                first_unix = os.path.join(self.all_users.unix, first)
+                self.assertFalse(os.path.exists(first_unix))
+                os.makedirs(first_unix)
+                self.run_program(installation, "menucleanup.exe")
+                self.assertTrue(os.path.isdir(first_unix))
+
+    def test_a_name_holding_a_bidirectional_control_is_refused(self):
+        # The start menu would show "RUVO 18.2 <U+202E>exe.knl.lnk" as ending
+        # in "lnk.exe".
+        for tail, revision in (("", "18.2 \u202eexe.knl"), ("\\\u2067ok", "18.2")):
+            with self.subTest(tail=tail, revision=revision):
+                folder = self.menu_folder(unique("Velmora"))
+                installation = self.new_installation(folder_name=folder + tail, revision=revision)
+                self.run_program(installation, "menusetup.exe")
+                self.assert_host_setup_ran(installation)
+                self.assertFalse(os.path.exists(os.path.join(self.all_users.unix, folder)))
+
     def test_missing_release_information_uses_the_programs_folders_own_subfolder(self):
         # The empty name puts the shortcut into <Programs>\Fluid Dynamics.
         self.menu_folder("Fluid Dynamics")
