@@ -108,15 +108,51 @@ DWORD RecallReportedSize(UINT64 tag) {
 
 // ---------------------------------------------------------------------------
 
-// Opens `path` for reading as the release-information readers do: a missing
-// file is created empty where its folder exists, and the file may be open
-// elsewhere for reading, writing or deletion (an editor, an installer step).
-// Returns the handle, or INVALID_HANDLE_VALUE; the caller closes it.
-HANDLE OpenForScan(const wchar_t* path) {
-  return CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-}
+// Why OpenForScan gave no handle.
+enum ScanOpenProblem { kScanOpened, kScanCannotOpen, kScanNotOnDisk, kScanNoSize };
 
+// Opens the existing file at `path` for reading as the release-information
+// readers do. Nothing is created, not even through a link that leads nowhere.
+// The file may be open elsewhere for reading, writing or deletion (an editor,
+// an installer step). Only a file on disk is read: a device or a pipe may
+// never end, or block forever. Stores the file's size at the open in *size;
+// no reader reads more than that, however the file grows. Returns the handle,
+// which the caller closes, or INVALID_HANDLE_VALUE with *problem saying why
+// (and, after a failed open or size, the system's error as the last error).
+HANDLE OpenForScan(const wchar_t* path, LONGLONG* size, ScanOpenProblem* problem) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  LARGE_INTEGER fileSize;
+  DWORD error = ERROR_SUCCESS;
+
+  *size = 0;
+  *problem = kScanCannotOpen;
+  file = CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  error = GetLastError();
+  if (file == INVALID_HANDLE_VALUE) {
+    goto Cleanup;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    *problem = kScanNotOnDisk;
+    goto Cleanup;
+  }
+  fileSize.QuadPart = 0;
+  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0) {
+    *problem = kScanNoSize;
+    error = GetLastError();
+    goto Cleanup;
+  }
+  *size = fileSize.QuadPart;
+  *problem = kScanOpened;
+
+Cleanup:
+  if (*problem != kScanOpened) {
+    CloseHandleAndClear(&file);
+    file = INVALID_HANDLE_VALUE;
+  }
+  SetLastError(error);
+  return file;
+}
 
 // Returns the offset of the first occurrence of `needle` (of `needleLength`
 // bytes, at least one) in the `length` bytes at `haystack`, or -1.
@@ -139,16 +175,19 @@ long FindBytes(const char* haystack, DWORD length, const char* needle, size_t ne
 // What the scan of a release-information file is looking for next.
 enum ScanStep { kSeekKey, kSeekOpeningQuote, kSeekClosingQuote, kScanDone };
 
-// Scans the open file once, in bounded memory, for the first occurrence of
-// `key`, the next double quote after it and the next one after that, and
-// copies the bytes between the two quotes into `value` (room for
-// kLongestValueBytes). Returns TRUE with their count in *valueLength when both
-// quotes were found and the value fits; FALSE otherwise.
-BOOL ScanQuotedValue(HANDLE file, const char* key, char* value, DWORD* valueLength) {
+// Scans the first `size` bytes of the open file once, in bounded memory, for
+// the first occurrence of `key`, the next double quote after it and the next
+// one after that, and copies the bytes between the two quotes into `value`
+// (room for kLongestValueBytes). Returns TRUE with their count in
+// *valueLength when both quotes were found and the value fits; FALSE
+// otherwise.
+BOOL ScanQuotedValue(HANDLE file, LONGLONG size, const char* key, char* value,
+                     DWORD* valueLength) {
   const size_t keyLength = strlen(key);
   char* window = nullptr;
   DWORD kept = 0;  // bytes carried over from the previous chunk
   DWORD collected = 0;
+  LONGLONG remaining = size;  // the file may grow meanwhile: never read past its size at the open
   ScanStep step = kSeekKey;
   BOOL found = FALSE;
 
@@ -159,10 +198,12 @@ BOOL ScanQuotedValue(HANDLE file, const char* key, char* value, DWORD* valueLeng
   window = new char[kScanChunkBytes + keyLength];
   while (step != kScanDone) {
     DWORD read = 0;
-    if (!ReadFile(file, window + kept, kScanChunkBytes, &read, /*lpOverlapped=*/nullptr) ||
+    const DWORD ask = remaining < kScanChunkBytes ? static_cast<DWORD>(remaining) : kScanChunkBytes;
+    if (ask == 0 || !ReadFile(file, window + kept, ask, &read, /*lpOverlapped=*/nullptr) ||
         read == 0) {
       goto Cleanup;
     }
+    remaining -= read;
     const DWORD available = kept + read;
     DWORD at = 0;
     kept = 0;
@@ -234,6 +275,18 @@ Cleanup:
   FreeAndClear(&text);
 }
 
+// Writes to the log why a release-information file reads as missing.
+void LogUnreadable(const wchar_t* path, const char* key, ScanOpenProblem problem, DWORD error) {
+  if (problem == kScanNotOnDisk) {
+    LogLine("Release information %s is not a file on disk (a device or a pipe), %S taken as empty",
+            path, key);
+  } else if (problem == kScanNoSize) {
+    LogFailure(error, "Release information %s has no size, %S taken as empty", path, key);
+  } else {
+    LogFailure(error, "Release information %s cannot be opened, %S taken as empty", path, key);
+  }
+}
+
 DWORD ReadGlobalReleaseValue(const char* key, wchar_t** value) {
   wchar_t* root = CopyInstallRoot();
   wchar_t* path = JoinStrings(2, root, kGlobalReleaseInfo);
@@ -298,22 +351,19 @@ DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
 BOOL ReadWholeFile(const wchar_t* path, char** content) {
   HANDLE file = INVALID_HANDLE_VALUE;
   char* bytes = nullptr;
-  LARGE_INTEGER fileSize;
+  LONGLONG fileSize = 0;
+  ScanOpenProblem problem = kScanCannotOpen;
   DWORD size = 0;
   DWORD offset = 0;
   BOOL complete = FALSE;
 
-  file = OpenForScan(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    goto Cleanup;
-  }
+  file = OpenForScan(path, &fileSize, &problem);
   // A size that does not fit in 32 bits cannot be held in memory here; taking
   // its low part would read a wrapped-around fraction of the file.
-  fileSize.QuadPart = 0;
-  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart > kLargestWholeFile) {
+  if (file == INVALID_HANDLE_VALUE || fileSize > kLargestWholeFile) {
     goto Cleanup;
   }
-  size = static_cast<DWORD>(fileSize.QuadPart);
+  size = static_cast<DWORD>(fileSize);
   complete = TRUE;
   bytes = new char[size + 1];
   *content = bytes;
@@ -340,6 +390,8 @@ Cleanup:
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   HANDLE file = INVALID_HANDLE_VALUE;
   char* valueBytes = nullptr;
+  LONGLONG fileSize = 0;
+  ScanOpenProblem problem = kScanCannotOpen;
   DWORD byteCount = 0;
   DWORD needed = 1;
   const UINT64 tag = TagOf(path, key);
@@ -349,16 +401,15 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   if (buffer != nullptr) {
     buffer[0] = L'\0';
   }
-  file = OpenForScan(path);
+  file = OpenForScan(path, &fileSize, &problem);
   if (file == INVALID_HANDLE_VALUE) {
     if (buffer != nullptr) {
-      LogFailure(GetLastError(), "Release information %s cannot be opened, %S taken as empty",
-                 path, key);
+      LogUnreadable(path, key, problem, GetLastError());
     }
     goto Cleanup;
   }
   valueBytes = new char[kLongestValueBytes];
-  if (!ScanQuotedValue(file, key, valueBytes, &byteCount)) {
+  if (!ScanQuotedValue(file, fileSize, key, valueBytes, &byteCount)) {
     goto Cleanup;
   }
   if (byteCount > 0 &&

@@ -42,28 +42,31 @@ DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity);
 // of GetInstallRoot. The caller releases it with FreeAndClear.
 wchar_t* CopyInstallRoot();
 
-// Opens `path` for reading (other programs may have it open for reading,
-// writing or deletion), creating it empty when it does not exist and its
-// folder does, and reads it whole into a new buffer of its size + 1 bytes,
-// NUL-terminated, stored in *content; the caller releases it with array
-// delete. Returns TRUE when the open and every read succeeded (an empty file
-// included); FALSE otherwise. When the open fails, or the file is 4 GiB or
-// larger, *content is left unchanged; after a failed read it holds the bytes
-// read so far.
+// Opens the existing file at `path` for reading (other programs may have it
+// open for reading, writing or deletion) and reads it whole into a new buffer
+// of its size + 1 bytes, NUL-terminated, stored in *content; the caller
+// releases it with array delete. Nothing is created where there is no file.
+// Only a file on disk is read (GetFileType gives FILE_TYPE_DISK: a device or a
+// pipe may never end), and never more than the size it had when it was
+// opened, however it grows meanwhile. Returns TRUE when the open and every
+// read succeeded (an empty file included); FALSE otherwise. When the open
+// fails, the file is no file on disk, or it is 4 GiB or larger, *content is
+// left unchanged; after a failed read it holds the bytes read so far.
 BOOL ReadWholeFile(const wchar_t* path, char** content);
 
 // Pointer form. Finds the first occurrence of `key` (8-bit text, matched byte
 // for byte, bytes after a NUL byte included) in the file at `path`, and takes
 // as its value the UTF-8 text between the next two double-quote bytes. The
-// file is opened as ReadWholeFile opens it, but read once in pieces, so that a
-// file of any size costs bounded memory. Returns the needed size n + 1, where
-// n is the value's byte count; 1 when the file, the key or a quote is missing,
-// and when the value is longer than 32,767 UTF-16 characters. With `value` given, the caller's buffer receives the value (the
-// empty text in the cases above), cut to fit the size that the same thread's
-// last null call for this file and key reported; without such a call only the
-// terminator is written. The caller keeps ownership of its buffer. A call with
-// a buffer writes the value handed out, or why there is none, to the log
-// (lib/log.h).
+// file is opened as ReadWholeFile opens it, and read once in pieces, up to
+// its size at the open, so that a file of any size costs bounded memory.
+// Returns the needed size n + 1, where n is the value's byte count; 1 when
+// the file, the key or a quote is missing, when the file is no file on disk,
+// and when the value is longer than 32,767 UTF-16 characters. With `value`
+// given, the caller's buffer receives the value (the empty text in the cases
+// above), cut to fit the size that the same thread's last null call for this
+// file and key reported; without such a call only the terminator is written.
+// The caller keeps ownership of its buffer. A call with a buffer writes the value handed out, or why
+// there is none, to the log (lib/log.h).
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value);
 
 // Pointer form over the global release information,

@@ -64,18 +64,16 @@ TEST(ReleaseInformation, ScansForTheFirstOccurrenceOfTheKey) {
   }
 }
 
-TEST(ReleaseInformation, MissingFileIsCreatedEmptyOnlyWhereItsFolderExists) {
+TEST(ReleaseInformation, MissingFileReadsAsMissingAndNothingIsCreated) {
   ScratchFolder scratch(L"missing");
   const std::wstring path = scratch / L"relinfo.xml";
   const Reading reading = ReadTwice(path, kFolderKey);
   EXPECT_EQ(reading.firstSize, 1u);
   EXPECT_EQ(reading.value, L"");
-  ASSERT_TRUE(FileExists(path));
-  EXPECT_EQ(ReadBytes(path), "");
-
-  const std::wstring nowhere = scratch / L"absent\\relinfo.xml";
-  EXPECT_EQ(ReadTwice(nowhere, kFolderKey).firstSize, 1u);
-  EXPECT_FALSE(FolderExists(scratch / L"absent"));
+  char* content = nullptr;
+  EXPECT_FALSE(ReadWholeFile(path.c_str(), &content));
+  EXPECT_EQ(content, nullptr);
+  EXPECT_FALSE(FileExists(path));
 }
 
 TEST(ReleaseInformation, ReadWholeFileNulTerminatesAndLeavesPointerOnFailure) {
