@@ -22,7 +22,9 @@ constexpr wchar_t kShortcutBaseName[] = L"RUVO";
 // file that menusetup made. Returns 0.
 int RemoveLauncherShortcut(const wchar_t* folderName) {
   wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
-  RemoveProgramsShortcutWithRevision(startMenuFolder, kShortcutBaseName);
+  wchar_t* revision = CopyReleaseValue(GetRevisionSuffix);
+  RemoveProgramsShortcut(startMenuFolder, kShortcutBaseName, revision);
+  FreeAndClear(&revision);
   FreeAndClear(&startMenuFolder);
   return 0;
 }
@@ -39,7 +41,6 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
                 int /*showCommand*/) {
   wchar_t* installRoot = nullptr;
   wchar_t* folderName = nullptr;
-  DWORD size = 0;
 
   StartLog(commandLine);
   LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
@@ -47,10 +48,7 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
   LogLine("Install root: %s", installRoot);
   FreeAndClear(&installRoot);
 
-  size = GetStartMenuFolderName(nullptr);
-  folderName = new wchar_t[size > 0 ? size : 1];
-  folderName[0] = L'\0';
-  GetStartMenuFolderName(&folderName);
+  folderName = CopyReleaseValue(GetStartMenuFolderName);
 
   // Each step runs whatever became of the one before; a folder goes only once
   // what lay in it is gone.

@@ -30,15 +30,20 @@ constexpr wchar_t kGlobalReleaseInfo[] = L"\\commonfiles\\globalsettings\\relinf
 constexpr wchar_t kLocalReleaseInfo[] = L"relinfo.xml";
 constexpr char kFolderNameKey[] = "startMenuFolderName";
 constexpr char kRevisionKey[] = "startMenuShortcutAppendRevision";
+// A value that changes between the two calls of the pointer form is read
+// again, this many times at the most: a file replaced over and over cannot
+// hold a program back.
+constexpr int kReleaseReadAttempts = 3;
 
 // --- Sizes reported by the null calls of the pointer-form readers ----------
 //
 // The pointer form hands the reader a buffer without its capacity: the buffer
 // is taken to hold what the caller's first (null) call reported. Each null
 // call therefore records, per thread and per file and key, the size it
-// reported, and a filling call writes no more than that. A handful of slots
-// suffices: callers fill right after asking. A slot that was overwritten, or
-// never written, limits the filling call to the terminator alone.
+// reported; a filling call whose value needs more writes the terminator alone
+// and returns the size needed now. A handful of slots suffices: callers fill
+// right after asking. A slot that was overwritten, or never written, counts as
+// a report of size 1.
 
 struct ReportedSize {
   DWORD thread;
@@ -246,33 +251,16 @@ Cleanup:
   return found;
 }
 
-// Copies the UTF-8 value of `byteCount` bytes into `destination`, whose room is
-// `capacity` characters, terminator included; a longer text is cut, never
-// between the two halves of a surrogate pair.
+// Converts the UTF-8 value of `byteCount` bytes into `destination`, whose room
+// is `capacity` characters, terminator included, and at least byteCount + 1:
+// UTF-8 never yields more UTF-16 units than it has bytes.
 void CopyUtf8Value(const char* bytes, int byteCount, wchar_t* destination, DWORD capacity) {
-  wchar_t* text = nullptr;
   int produced = 0;
-  DWORD keep = 0;
-
-  destination[0] = L'\0';
-  if (byteCount <= 0) {
-    goto Cleanup;
+  if (byteCount > 0 && capacity > 1) {
+    produced = MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, bytes, byteCount, destination,
+                                   static_cast<int>(capacity - 1));
   }
-  // UTF-8 never yields more UTF-16 units than it has bytes.
-  text = new wchar_t[byteCount + 1];
-  produced = MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, bytes, byteCount, text, byteCount);
-  keep = static_cast<DWORD>(produced);
-  if (keep > capacity - 1) {
-    keep = capacity - 1;
-    if (keep > 0 && IS_HIGH_SURROGATE(text[keep - 1])) {
-      --keep;
-    }
-  }
-  memcpy(destination, text, keep * sizeof(wchar_t));
-  destination[keep] = L'\0';
-
-Cleanup:
-  FreeAndClear(&text);
+  destination[produced] = L'\0';
 }
 
 // Writes to the log why a release-information file reads as missing.
@@ -394,6 +382,8 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   ScanOpenProblem problem = kScanCannotOpen;
   DWORD byteCount = 0;
   DWORD needed = 1;
+  DWORD reported = 0;
+  bool outgrown = false;
   const UINT64 tag = TagOf(path, key);
   // A caller that hands over the address of a null pointer has no buffer.
   wchar_t* buffer = value != nullptr ? *value : nullptr;
@@ -419,8 +409,14 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
     goto Cleanup;
   }
   needed = byteCount + 1;
+  // The buffer holds what the null call reported. A value that no longer fits
+  // is not cut: its caller reads it again (see CopyReleaseValue).
   if (buffer != nullptr) {
-    CopyUtf8Value(valueBytes, static_cast<int>(byteCount), buffer, RecallReportedSize(tag));
+    reported = RecallReportedSize(tag);
+    outgrown = needed > reported;
+    if (!outgrown) {
+      CopyUtf8Value(valueBytes, static_cast<int>(byteCount), buffer, reported);
+    }
   }
 
 Cleanup:
@@ -429,7 +425,10 @@ Cleanup:
   }
   // Only the call that hands the value out tells what it found.
   if (buffer != nullptr && file != INVALID_HANDLE_VALUE) {
-    if (needed > 1) {
+    if (outgrown) {
+      LogLine("Release information %s: %S needs %u characters now, more than the %u reported "
+              "before: not handed out, to be read again", path, key, needed, reported);
+    } else if (needed > 1) {
       LogLine("Release information %s: %S=\"%s\"", path, key, buffer);
     } else {
       LogLine("Release information %s: %S missing or empty", path, key);
@@ -438,6 +437,21 @@ Cleanup:
   FreeBytesAndClear(&valueBytes);
   CloseHandleAndClear(&file);
   return needed;
+}
+
+wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value)) {
+  for (int attempt = 0; attempt < kReleaseReadAttempts; ++attempt) {
+    const DWORD size = reader(nullptr);
+    wchar_t* value = new wchar_t[size > 0 ? size : 1];
+    value[0] = L'\0';
+    if (reader(&value) <= size) {
+      return value;
+    }
+    FreeAndClear(&value);
+  }
+  LogLine("Release information changed on each of %u readings: the value is taken as empty",
+          static_cast<DWORD>(kReleaseReadAttempts));
+  return JoinStrings(0);
 }
 
 DWORD GetStartMenuFolderName(wchar_t** value) { return ReadGlobalReleaseValue(kFolderNameKey, value); }

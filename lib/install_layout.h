@@ -9,9 +9,14 @@
 //   capacity 0 to learn the size, then again with a buffer of that size;
 // - pointer form (ReadQuotedValue and the three release-information readers):
 //   call with null to learn the size, allocate that many characters with
-//   array new, then call with the address of the buffer pointer. The second
-//   call never writes more characters than the first call on the same thread
-//   reported, even when the file grew in between; see ReadQuotedValue.
+//   array new, then call with the address of the buffer pointer. Each call
+//   reads the file afresh, and the file may change in between: the filling
+//   call returns the size the value needs now. When that is at most the size
+//   that the same thread's null call for the same file and key reported, the
+//   buffer holds the whole value; when it is more, the buffer holds only the
+//   terminator (the value is never handed out cut, nor written past the
+//   reported size), and the caller reads again: a null call, a new buffer, a
+//   filling call. CopyReleaseValue does exactly that.
 #pragma once
 
 #include <windows.h>
@@ -63,11 +68,19 @@ BOOL ReadWholeFile(const wchar_t* path, char** content);
 // the file, the key or a quote is missing, when the file is no file on disk,
 // and when the value is longer than 32,767 UTF-16 characters. With `value`
 // given, the caller's buffer receives the value (the empty text in the cases
-// above), cut to fit the size that the same thread's last null call for this
-// file and key reported; without such a call only the terminator is written.
-// The caller keeps ownership of its buffer. A call with a buffer writes the value handed out, or why
+// above), or only the terminator when n + 1 is more than the same thread's
+// last null call for this file and key reported (see the protocol above;
+// without such a call, a report of 1 is assumed). The caller keeps ownership
+// of its buffer. A call with a buffer writes the value handed out, or why
 // there is none, to the log (lib/log.h).
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value);
+
+// Returns a new wide string holding the value that `reader` (one of the three
+// readers below) gives by the two calls of the pointer form, which are made
+// again while the value outgrows the size that the null call reported: three
+// times at the most, then the value is the empty text (and the log says so).
+// The caller releases it with FreeAndClear.
+wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value));
 
 // Pointer form over the global release information,
 // <install root>\commonfiles\globalsettings\relinfo.xml: the start-menu folder

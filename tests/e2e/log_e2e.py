@@ -96,7 +96,7 @@ class LogTest(InstallationTestCase):
         self.assertEqual(messages[:setup_end - 3], [
             "menusetup " + VERSION,
             "Install root: " + installation.root,
-            release[0], release[1], release[1],  # read for the description, then for the name
+            release[0], release[1],  # each read once, the revision for description and name
             chosen,
             "Shortcut written: %sRUVO 18.2.lnk" % fluid_dynamics,
             'Shortcut target: "%s\\bin\\ruvo5.exe"' % installation.suite,
@@ -144,9 +144,9 @@ class LogTest(InstallationTestCase):
                 chosen = "Administrator: %s; Programs folder: %s" % (
                     "no" if standard_user else "yes", programs)
                 setup_end = messages.index("menusetup done, exit code 0") + 1
-                self.assertEqual(messages[5:7], [chosen] + refusals)
-                self.assert_started(messages[7], installation, 3, messages[8])
-                self.assertEqual(setup_end, 10)
+                self.assertEqual(messages[4:6], [chosen] + refusals)
+                self.assert_started(messages[6], installation, 3, messages[7])
+                self.assertEqual(setup_end, 9)
                 cleanup = messages[setup_end + 4:]
                 self.assertEqual(cleanup[:2], [chosen] + refusals)
                 if standard_user:
