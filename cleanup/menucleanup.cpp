@@ -46,7 +46,12 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
   LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
   installRoot = CopyInstallRoot();
   LogLine("Install root: %s", installRoot);
-  FreeAndClear(&installRoot);
+  // A relative root names a relinfo.xml below the current folder, which
+  // anybody may have put there.
+  if (!IsAbsoluteInstallPath(installRoot)) {
+    LogLine("Install root \"%s\" is not an absolute path: nothing is done", installRoot);
+    goto Done;
+  }
 
   folderName = CopyReleaseValue(GetStartMenuFolderName);
 
@@ -62,7 +67,9 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
     LogLine("No start-menu folder name: the Programs folder itself is left alone");
   }
 
+Done:
   FreeAndClear(&folderName);
+  FreeAndClear(&installRoot);
   LogLine("menucleanup done, exit code 0");
   EndLog();
   return 0;

@@ -275,12 +275,33 @@ void LogUnreadable(const wchar_t* path, const char* key, ScanOpenProblem problem
   }
 }
 
+// ReadQuotedValue on `folder` joined with `file`, when `folder` is absolute;
+// a relative folder would name a file below the current folder, and gives
+// the empty value (size 1).
+DWORD ReadReleaseValueIn(const wchar_t* folder, const wchar_t* file, const char* key,
+                         wchar_t** value) {
+  wchar_t* path = nullptr;
+  DWORD size = 1;
+
+  if (!IsAbsoluteInstallPath(folder)) {
+    if (value != nullptr && *value != nullptr) {
+      (*value)[0] = L'\0';
+      LogLine("Release information not read: the folder \"%s\" is not an absolute path, %S taken "
+              "as empty", folder, key);
+    }
+    goto Cleanup;
+  }
+  path = JoinStrings(2, folder, file);
+  size = ReadQuotedValue(path, key, value);
+
+Cleanup:
+  FreeAndClear(&path);
+  return size;
+}
+
 DWORD ReadGlobalReleaseValue(const char* key, wchar_t** value) {
   wchar_t* root = CopyInstallRoot();
-  wchar_t* path = JoinStrings(2, root, kGlobalReleaseInfo);
-  const DWORD size = ReadQuotedValue(path, key, value);
-
-  FreeAndClear(&path);
+  const DWORD size = ReadReleaseValueIn(root, kGlobalReleaseInfo, key, value);
   FreeAndClear(&root);
   return size;
 }
@@ -454,17 +475,35 @@ wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value)) {
   return JoinStrings(0);
 }
 
+BOOL IsAbsoluteInstallPath(const wchar_t* path) {
+  if (path == nullptr) {
+    return FALSE;
+  }
+  const bool driveLetter =
+      (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+  if (driveLetter && path[1] == L':' && path[2] == L'\\') {
+    return TRUE;
+  }
+  if (path[0] != L'\\' || path[1] != L'\\') {
+    return FALSE;
+  }
+  // \\server\share, alone or followed by a backslash and more.
+  const wchar_t* server = path + 2;
+  const size_t serverLength = wcscspn(server, L"\\");
+  if (serverLength == 0 || server[serverLength] != L'\\') {
+    return FALSE;
+  }
+  return server[serverLength + 1] != L'\0' && server[serverLength + 1] != L'\\';
+}
+
 DWORD GetStartMenuFolderName(wchar_t** value) { return ReadGlobalReleaseValue(kFolderNameKey, value); }
 
 DWORD GetRevisionSuffix(wchar_t** value) { return ReadGlobalReleaseValue(kRevisionKey, value); }
 
 DWORD GetLocalRevisionSuffix(wchar_t** value) {
-  wchar_t* modulePath = CopyModulePath();
-  wchar_t* path = nullptr;
-  CutLastComponent(modulePath);
-  path = JoinStrings(2, modulePath, kLocalReleaseInfo);
-  const DWORD size = ReadQuotedValue(path, kRevisionKey, value);
-  FreeAndClear(&path);
-  FreeAndClear(&modulePath);
+  wchar_t* folder = CopyModulePath();
+  CutLastComponent(folder);
+  const DWORD size = ReadReleaseValueIn(folder, kLocalReleaseInfo, kRevisionKey, value);
+  FreeAndClear(&folder);
   return size;
 }

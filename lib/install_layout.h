@@ -82,13 +82,25 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value);
 // The caller releases it with FreeAndClear.
 wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value));
 
+// Returns TRUE when `path` is absolute, as an install root or the program's
+// folder must be before anything is read or run from it: a drive letter, a
+// colon and a backslash (C:\...), or two backslashes, a server name, a
+// backslash and a share name, alone or followed by a backslash
+// (\\server\share\...). FALSE otherwise: for null, the empty text (a module
+// path that could not be read), a path relative to the current folder or
+// drive (UNC\server\share, \folder, C:folder).
+BOOL IsAbsoluteInstallPath(const wchar_t* path);
+
 // Pointer form over the global release information,
 // <install root>\commonfiles\globalsettings\relinfo.xml: the start-menu folder
 // name ("startMenuFolderName") and the revision text
-// ("startMenuShortcutAppendRevision"). Results as ReadQuotedValue.
+// ("startMenuShortcutAppendRevision"). Results as ReadQuotedValue; an install
+// root that is not absolute (see IsAbsoluteInstallPath) gives the empty value,
+// size 1, and nothing is read.
 DWORD GetStartMenuFolderName(wchar_t** value);
 DWORD GetRevisionSuffix(wchar_t** value);
 
 // Pointer form over relinfo.xml beside the program's file: the revision text.
-// Results as ReadQuotedValue.
+// Results as above; a program folder that is not absolute gives the empty
+// value.
 DWORD GetLocalRevisionSuffix(wchar_t** value);

@@ -105,6 +105,12 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wcha
   installRoot[0] = L'\0';
   GetInstallRoot(installRoot, size);
   LogLine("Install root: %s", installRoot);
+  // A relative root names folders below the current one, where anybody may
+  // have put a relinfo.xml and a host-setup tool.
+  if (!IsAbsoluteInstallPath(installRoot)) {
+    LogLine("Install root \"%s\" is not an absolute path: nothing is done", installRoot);
+    goto Done;
+  }
 
   folderName = CopyReleaseValue(GetStartMenuFolderName);
   suiteDirectory = JoinStrings(2, installRoot, kSuiteDirectory);
@@ -113,6 +119,7 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wcha
   CreateLauncherShortcut(suiteDirectory, folderName);
   RunHostSetup(suiteDirectory);
 
+Done:
   FreeAndClear(&installRoot);
   FreeAndClear(&suiteDirectory);
   FreeAndClear(&folderName);

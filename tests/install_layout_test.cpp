@@ -273,6 +273,33 @@ TEST(InstallRoot, FewerLevelsClimbToTheDriveRoot) {
   EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\");
 }
 
+TEST(InstallRoot, AbsoluteOnlyWithADriveOrAServerAndShare) {
+  const struct Case {
+    const wchar_t* path;
+    BOOL absolute;
+  } cases[] = {
+      {L"C:\\", TRUE},
+      {L"d:\\Velmora\\v182", TRUE},
+      {L"\\\\server\\share", TRUE},
+      {L"\\\\server\\share\\Velmora", TRUE},
+      {L"", FALSE},
+      {L"C:", FALSE},
+      {L"C:Velmora", FALSE},
+      {L"1:\\Velmora", FALSE},
+      {L"\\Velmora", FALSE},
+      {L"Velmora\\v182", FALSE},
+      {L"UNC\\server\\share", FALSE},
+      {L"\\\\server", FALSE},
+      {L"\\\\server\\", FALSE},
+      {L"\\\\server\\\\share", FALSE},
+      {L"\\\\\\share", FALSE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsAbsoluteInstallPath(c.path), c.absolute) << WideToUtf8(c.path);
+  }
+  EXPECT_FALSE(IsAbsoluteInstallPath(nullptr));
+}
+
 TEST(InstallRoot, ReadersFindTheGlobalAndTheLocalReleaseInformation) {
   ScratchFolder scratch(L"layout");
   const std::wstring root = scratch / L"root";

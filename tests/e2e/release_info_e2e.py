@@ -1,16 +1,19 @@
-"""Release information that someone else prepared, under Wine: a relinfo.xml
-that is a link, an endless or a blocking stream. Both programs end promptly
-(the run's timeout, RUN_TIMEOUT, is the bound: a program that reads for ever
-fails the test by it), create nothing where they should not, and say why in
-the log."""
+"""Release information and install roots that someone else prepared, under
+Wine: a relinfo.xml that is a link, an endless or a blocking stream, and a
+program started through a \\\\server\\share path, whose own path Wine reports
+as relative. Both programs end promptly (the run's timeout, RUN_TIMEOUT, is
+the bound: a program that reads for ever fails the test by it), create
+nothing where they should not, and say why in the log."""
 
 import os
+import shutil
 import unittest
 import uuid
 
-from installation import InstallationTestCase, unix_path
+from installation import BIN, PREFIX, InstallationTestCase, tree, unique, unix_path, wine
 from log_e2e import read_log
 
+VERSION = os.environ["MENUTOOLS_VERSION"]
 PROGRAMS = ("menusetup.exe", "menucleanup.exe")
 KEYS = ("startMenuFolderName", "startMenuShortcutAppendRevision")
 
@@ -67,6 +70,50 @@ class ReleaseInformationTest(InstallationTestCase):
                     self.assertEqual(read_log(unix_path(log))[2:4], [
                         "Release information %s is not a file on disk (a device or a pipe), %s "
                         "taken as empty" % (self.relinfo(installation), key) for key in KEYS])
+
+    def test_a_program_started_through_a_server_share_path_does_nothing(self):
+        # Wine reports the program's path as UNC\<server>\share\...: an install
+        # root below the current folder, where a relinfo.xml naming a folder of
+        # its own and a host-setup tool wait.
+        installation = self.install(folder_name=self.menu_folder(unique("Velmora")),
+                                    revision="18.2")
+        server = "server" + uuid.uuid4().hex[:10]
+        servers = os.path.join(PREFIX, "dosdevices", "unc")
+        os.makedirs(os.path.join(servers, server))
+        self.addCleanup(shutil.rmtree, os.path.join(servers, server))
+        os.symlink(unix_path(installation.root), os.path.join(servers, server, "share"))
+
+        current = self.scratch_folder("current")
+        relative_root = "UNC\\%s\\share" % server
+        planted = unix_path("%s\\%s" % (current, relative_root))
+        os.makedirs(os.path.join(planted, "commonfiles", "globalsettings"))
+        os.makedirs(os.path.join(planted, "RUVO", "bin"))
+        with open(os.path.join(planted, "commonfiles", "globalsettings", "relinfo.xml"),
+                  "w") as out:
+            out.write('startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"'
+                      % self.menu_folder(unique("planted")))
+        shutil.copy(os.path.join(BIN, "ruvo5parhosts.exe"), os.path.join(planted, "RUVO", "bin"))
+        before = tree(unix_path(current))
+        folders = self.all_users.created + self.own.created
+
+        for program in PROGRAMS:
+            with self.subTest(program=program):
+                log = "C:\\%s\\%s.log" % (installation.base, program)
+                result = wine("\\\\%s\\share\\%s\\%s" % (
+                    server, installation.program_folder[len(installation.root) + 1:], program),
+                    "/log=" + log, cwd=unix_path(current))
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(read_log(unix_path(log)), [
+                    "%s %s" % (program[:-len(".exe")], VERSION),
+                    "Install root: " + relative_root,
+                    'Install root "%s" is not an absolute path: nothing is done' % relative_root,
+                    "%s done, exit code 0" % program[:-len(".exe")],
+                ])
+                self.assertEqual(tree(unix_path(current)), before)
+                self.assertIsNone(installation.read_host_setup_report())
+                for start_menu in (self.all_users, self.own):
+                    self.assertEqual([name for name in folders
+                                      if os.path.exists(os.path.join(start_menu.unix, name))], [])
 
 
 if __name__ == "__main__":
