@@ -13,8 +13,9 @@ namespace {
 
 constexpr wchar_t kLogSwitch[] = L"/log=";
 constexpr size_t kLogSwitchLength = sizeof(kLogSwitch) / sizeof(kLogSwitch[0]) - 1;
-// Other runs, and a viewer of the file, may have it open at the same time;
-// appending only, each line lands whole at the end whoever else writes.
+// Other runs, and a viewer of the file, may have it open at the same time
+// (OpenObjectItself shares it); appending only, each line lands whole at the
+// end whoever else writes.
 constexpr DWORD kLogAccess = FILE_APPEND_DATA;
 // A log file has one name: a second one (a hard link) would be written too.
 constexpr DWORD kLogFileLinks = 1;
@@ -47,6 +48,7 @@ constexpr DWORD kSystemTextFlags =
 // The open log file, or null. The programs run on one thread.
 HANDLE g_logFile;
 
+// Whether `c` is written as \uXXXX (see kEscapedRanges).
 bool IsEscaped(wchar_t c) {
   for (const CharacterRange& range : kEscapedRanges) {
     if (c >= range.first && c <= range.last) {

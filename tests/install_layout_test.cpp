@@ -73,6 +73,7 @@ TEST(ReleaseInformation, MissingFileReadsAsMissingAndNothingIsCreated) {
   char* content = nullptr;
   EXPECT_FALSE(ReadWholeFile(path.c_str(), &content));
   EXPECT_EQ(content, nullptr);
+  delete[] content;
   EXPECT_FALSE(FileExists(path));
 }
 
@@ -119,8 +120,8 @@ TEST(ReleaseInformation, ValueReplacedBetweenTheTwoCallsIsNeverCut) {
   }
 }
 
-// Readers whose file is replaced by a longer value after their null calls:
-// once, or every time.
+// A reader whose file gets a longer value after each of its null calls, as
+// long as g_replacementsLeft lasts.
 std::wstring g_replacedPath;
 int g_replacements;
 int g_replacementsLeft;

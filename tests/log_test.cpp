@@ -99,8 +99,8 @@ TEST(LogLine, EscapesWhatWouldEndOrTurnALine) {
       {L"\u202A\u202B\u202C\u202D\u202E", "\\u202A\\u202B\\u202C\\u202D\\u202E"},
       {L"\u2066\u2067\u2068\u2069", "\\u2066\\u2067\\u2068\\u2069"},
       // Neighbours of the escaped ranges, and a backslash, stay as they are.
-      {L"~\u00A0\u200D\u2027\u202F\u2065\u206A\\u", "~\xC2\xA0\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF"
-                                                 "\xE2\x81\xA5\xE2\x81\xAA\\u"},
+      {L"~\u00A0\u200D\u2027\u202F\u2065\u206A\\u",
+       "~\xC2\xA0\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\\u"},
   };
   ScratchFolder folder(L"log");
   const std::wstring path = folder / L"escaped.log";
