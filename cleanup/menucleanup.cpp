@@ -22,7 +22,9 @@ constexpr wchar_t kShortcutBaseName[] = L"RUVO";
 // file that menusetup made. Returns 0.
 int RemoveLauncherShortcut(const wchar_t* folderName) {
   wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
-  RemoveProgramsShortcutWithRevision(startMenuFolder, kShortcutBaseName);
+  wchar_t* revision = CopyReleaseValue(GetRevisionSuffix);
+  RemoveProgramsShortcut(startMenuFolder, kShortcutBaseName, revision);
+  FreeAndClear(&revision);
   FreeAndClear(&startMenuFolder);
   return 0;
 }
@@ -40,18 +42,19 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
                 int /*showCommand*/) {
   wchar_t* installRoot = nullptr;
   wchar_t* folderName = nullptr;
-  DWORD size = 0;
 
   StartLog(commandLine);
   LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
   installRoot = CopyInstallRoot();
   LogLine("Install root: %s", installRoot);
-  FreeAndClear(&installRoot);
+  // A relative root names a relinfo.xml below the current folder, which
+  // anybody may have put there.
+  if (!IsAbsoluteInstallPath(installRoot)) {
+    LogLine("Install root \"%s\" is not an absolute path: nothing is done", installRoot);
+    goto Done;
+  }
 
-  size = GetStartMenuFolderName(nullptr);
-  folderName = new wchar_t[size > 0 ? size : 1];
-  folderName[0] = L'\0';
-  GetStartMenuFolderName(&folderName);
+  folderName = CopyReleaseValue(GetStartMenuFolderName);
 
   // Each step runs whatever became of the one before; a folder goes only once
   // what lay in it is gone.
@@ -63,7 +66,9 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
     LogLine("No start-menu folder name: the Programs folder itself is left alone");
   }
 
+Done:
   FreeAndClear(&folderName);
+  FreeAndClear(&installRoot);
   LogLine("menucleanup done, exit code 0");
   EndLog();
   return 0;

@@ -30,15 +30,20 @@ constexpr wchar_t kGlobalReleaseInfo[] = L"\\commonfiles\\globalsettings\\relinf
 constexpr wchar_t kLocalReleaseInfo[] = L"relinfo.xml";
 constexpr char kFolderNameKey[] = "startMenuFolderName";
 constexpr char kRevisionKey[] = "startMenuShortcutAppendRevision";
+// A value that changes between the two calls of the pointer form is read
+// again, this many times at the most: a file replaced over and over cannot
+// hold a program back.
+constexpr int kReleaseReadAttempts = 3;
 
 // --- Sizes reported by the null calls of the pointer-form readers ----------
 //
 // The pointer form hands the reader a buffer without its capacity: the buffer
 // is taken to hold what the caller's first (null) call reported. Each null
 // call therefore records, per thread and per file and key, the size it
-// reported, and a filling call writes no more than that. A handful of slots
-// suffices: callers fill right after asking. A slot that was overwritten, or
-// never written, limits the filling call to the terminator alone.
+// reported; a filling call whose value needs more writes the terminator alone
+// and returns the size needed now. A handful of slots suffices: callers fill
+// right after asking. A slot that was overwritten, or never written, counts as
+// a report of size 1.
 
 struct ReportedSize {
   DWORD thread;
@@ -108,15 +113,51 @@ DWORD RecallReportedSize(UINT64 tag) {
 
 // ---------------------------------------------------------------------------
 
-// Opens `path` for reading as the release-information readers do: a missing
-// file is created empty where its folder exists, and the file may be open
-// elsewhere for reading, writing or deletion (an editor, an installer step).
-// Returns the handle, or INVALID_HANDLE_VALUE; the caller closes it.
-HANDLE OpenForScan(const wchar_t* path) {
-  return CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-}
+// Why OpenForScan gave no handle.
+enum ScanOpenProblem { kScanOpened, kScanCannotOpen, kScanNotOnDisk, kScanNoSize };
 
+// Opens the existing file at `path` for reading as the release-information
+// readers do. Nothing is created, not even through a link that leads nowhere.
+// The file may be open elsewhere for reading, writing or deletion (an editor,
+// an installer step). Only a file on disk is read: a device or a pipe may
+// never end, or block forever. Stores the file's size at the open in *size;
+// no reader reads more than that, however the file grows. Returns the handle,
+// which the caller closes, or INVALID_HANDLE_VALUE with *problem saying why
+// (and, after a failed open or size, the system's error as the last error).
+HANDLE OpenForScan(const wchar_t* path, LONGLONG* size, ScanOpenProblem* problem) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  LARGE_INTEGER fileSize;
+  DWORD error = ERROR_SUCCESS;
+
+  *size = 0;
+  *problem = kScanCannotOpen;
+  file = CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  error = GetLastError();
+  if (file == INVALID_HANDLE_VALUE) {
+    goto Cleanup;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    *problem = kScanNotOnDisk;
+    goto Cleanup;
+  }
+  fileSize.QuadPart = 0;
+  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart < 0) {
+    *problem = kScanNoSize;
+    error = GetLastError();
+    goto Cleanup;
+  }
+  *size = fileSize.QuadPart;
+  *problem = kScanOpened;
+
+Cleanup:
+  if (*problem != kScanOpened) {
+    CloseHandleAndClear(&file);
+    file = INVALID_HANDLE_VALUE;
+  }
+  SetLastError(error);
+  return file;
+}
 
 // Returns the offset of the first occurrence of `needle` (of `needleLength`
 // bytes, at least one) in the `length` bytes at `haystack`, or -1.
@@ -139,16 +180,19 @@ long FindBytes(const char* haystack, DWORD length, const char* needle, size_t ne
 // What the scan of a release-information file is looking for next.
 enum ScanStep { kSeekKey, kSeekOpeningQuote, kSeekClosingQuote, kScanDone };
 
-// Scans the open file once, in bounded memory, for the first occurrence of
-// `key`, the next double quote after it and the next one after that, and
-// copies the bytes between the two quotes into `value` (room for
-// kLongestValueBytes). Returns TRUE with their count in *valueLength when both
-// quotes were found and the value fits; FALSE otherwise.
-BOOL ScanQuotedValue(HANDLE file, const char* key, char* value, DWORD* valueLength) {
+// Scans the first `size` bytes of the open file once, in bounded memory, for
+// the first occurrence of `key`, the next double quote after it and the next
+// one after that, and copies the bytes between the two quotes into `value`
+// (room for kLongestValueBytes). Returns TRUE with their count in
+// *valueLength when both quotes were found and the value fits; FALSE
+// otherwise.
+BOOL ScanQuotedValue(HANDLE file, LONGLONG size, const char* key, char* value,
+                     DWORD* valueLength) {
   const size_t keyLength = strlen(key);
   char* window = nullptr;
   DWORD kept = 0;  // bytes carried over from the previous chunk
   DWORD collected = 0;
+  LONGLONG remaining = size;  // the file may grow meanwhile: never read past its size at the open
   ScanStep step = kSeekKey;
   BOOL found = FALSE;
 
@@ -159,10 +203,12 @@ BOOL ScanQuotedValue(HANDLE file, const char* key, char* value, DWORD* valueLeng
   window = new char[kScanChunkBytes + keyLength];
   while (step != kScanDone) {
     DWORD read = 0;
-    if (!ReadFile(file, window + kept, kScanChunkBytes, &read, /*lpOverlapped=*/nullptr) ||
+    const DWORD ask = remaining < kScanChunkBytes ? static_cast<DWORD>(remaining) : kScanChunkBytes;
+    if (ask == 0 || !ReadFile(file, window + kept, ask, &read, /*lpOverlapped=*/nullptr) ||
         read == 0) {
       goto Cleanup;
     }
+    remaining -= read;
     const DWORD available = kept + read;
     DWORD at = 0;
     kept = 0;
@@ -205,41 +251,57 @@ Cleanup:
   return found;
 }
 
-// Copies the UTF-8 value of `byteCount` bytes into `destination`, whose room is
-// `capacity` characters, terminator included; a longer text is cut, never
-// between the two halves of a surrogate pair.
+// Converts the UTF-8 value of `byteCount` bytes into `destination`, whose room
+// is `capacity` characters, terminator included, and at least byteCount + 1:
+// UTF-8 never yields more UTF-16 units than it has bytes.
 void CopyUtf8Value(const char* bytes, int byteCount, wchar_t* destination, DWORD capacity) {
-  wchar_t* text = nullptr;
   int produced = 0;
-  DWORD keep = 0;
+  if (byteCount > 0 && capacity > 1) {
+    produced = MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, bytes, byteCount, destination,
+                                   static_cast<int>(capacity - 1));
+  }
+  destination[produced] = L'\0';
+}
 
-  destination[0] = L'\0';
-  if (byteCount <= 0) {
+// Writes to the log why a release-information file reads as missing.
+void LogUnreadable(const wchar_t* path, const char* key, ScanOpenProblem problem, DWORD error) {
+  if (problem == kScanNotOnDisk) {
+    LogLine("Release information %s is not a file on disk (a device or a pipe), %S taken as empty",
+            path, key);
+  } else if (problem == kScanNoSize) {
+    LogFailure(error, "Release information %s has no size, %S taken as empty", path, key);
+  } else {
+    LogFailure(error, "Release information %s cannot be opened, %S taken as empty", path, key);
+  }
+}
+
+// ReadQuotedValue on `folder` joined with `file`, when `folder` is absolute;
+// a relative folder would name a file below the current folder, and gives
+// the empty value (size 1).
+DWORD ReadReleaseValueIn(const wchar_t* folder, const wchar_t* file, const char* key,
+                         wchar_t** value) {
+  wchar_t* path = nullptr;
+  DWORD size = 1;
+
+  if (!IsAbsoluteInstallPath(folder)) {
+    if (value != nullptr && *value != nullptr) {
+      (*value)[0] = L'\0';
+      LogLine("Release information not read: the folder \"%s\" is not an absolute path, %S taken "
+              "as empty", folder, key);
+    }
     goto Cleanup;
   }
-  // UTF-8 never yields more UTF-16 units than it has bytes.
-  text = new wchar_t[byteCount + 1];
-  produced = MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, bytes, byteCount, text, byteCount);
-  keep = static_cast<DWORD>(produced);
-  if (keep > capacity - 1) {
-    keep = capacity - 1;
-    if (keep > 0 && IS_HIGH_SURROGATE(text[keep - 1])) {
-      --keep;
-    }
-  }
-  memcpy(destination, text, keep * sizeof(wchar_t));
-  destination[keep] = L'\0';
+  path = JoinStrings(2, folder, file);
+  size = ReadQuotedValue(path, key, value);
 
 Cleanup:
-  FreeAndClear(&text);
+  FreeAndClear(&path);
+  return size;
 }
 
 DWORD ReadGlobalReleaseValue(const char* key, wchar_t** value) {
   wchar_t* root = CopyInstallRoot();
-  wchar_t* path = JoinStrings(2, root, kGlobalReleaseInfo);
-  const DWORD size = ReadQuotedValue(path, key, value);
-
-  FreeAndClear(&path);
+  const DWORD size = ReadReleaseValueIn(root, kGlobalReleaseInfo, key, value);
   FreeAndClear(&root);
   return size;
 }
@@ -298,22 +360,19 @@ DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity) {
 BOOL ReadWholeFile(const wchar_t* path, char** content) {
   HANDLE file = INVALID_HANDLE_VALUE;
   char* bytes = nullptr;
-  LARGE_INTEGER fileSize;
+  LONGLONG fileSize = 0;
+  ScanOpenProblem problem = kScanCannotOpen;
   DWORD size = 0;
   DWORD offset = 0;
   BOOL complete = FALSE;
 
-  file = OpenForScan(path);
-  if (file == INVALID_HANDLE_VALUE) {
-    goto Cleanup;
-  }
+  file = OpenForScan(path, &fileSize, &problem);
   // A size that does not fit in 32 bits cannot be held in memory here; taking
   // its low part would read a wrapped-around fraction of the file.
-  fileSize.QuadPart = 0;
-  if (!GetFileSizeEx(file, &fileSize) || fileSize.QuadPart > kLargestWholeFile) {
+  if (file == INVALID_HANDLE_VALUE || fileSize > kLargestWholeFile) {
     goto Cleanup;
   }
-  size = static_cast<DWORD>(fileSize.QuadPart);
+  size = static_cast<DWORD>(fileSize);
   complete = TRUE;
   bytes = new char[size + 1];
   *content = bytes;
@@ -340,8 +399,12 @@ Cleanup:
 DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   HANDLE file = INVALID_HANDLE_VALUE;
   char* valueBytes = nullptr;
+  LONGLONG fileSize = 0;
+  ScanOpenProblem problem = kScanCannotOpen;
   DWORD byteCount = 0;
   DWORD needed = 1;
+  DWORD reported = 0;
+  bool outgrown = false;
   const UINT64 tag = TagOf(path, key);
   // A caller that hands over the address of a null pointer has no buffer.
   wchar_t* buffer = value != nullptr ? *value : nullptr;
@@ -349,16 +412,15 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   if (buffer != nullptr) {
     buffer[0] = L'\0';
   }
-  file = OpenForScan(path);
+  file = OpenForScan(path, &fileSize, &problem);
   if (file == INVALID_HANDLE_VALUE) {
     if (buffer != nullptr) {
-      LogFailure(GetLastError(), "Release information %s cannot be opened, %S taken as empty",
-                 path, key);
+      LogUnreadable(path, key, problem, GetLastError());
     }
     goto Cleanup;
   }
   valueBytes = new char[kLongestValueBytes];
-  if (!ScanQuotedValue(file, key, valueBytes, &byteCount)) {
+  if (!ScanQuotedValue(file, fileSize, key, valueBytes, &byteCount)) {
     goto Cleanup;
   }
   if (byteCount > 0 &&
@@ -368,8 +430,14 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
     goto Cleanup;
   }
   needed = byteCount + 1;
+  // The buffer holds what the null call reported. A value that no longer fits
+  // is not cut: its caller reads it again (see CopyReleaseValue).
   if (buffer != nullptr) {
-    CopyUtf8Value(valueBytes, static_cast<int>(byteCount), buffer, RecallReportedSize(tag));
+    reported = RecallReportedSize(tag);
+    outgrown = needed > reported;
+    if (!outgrown) {
+      CopyUtf8Value(valueBytes, static_cast<int>(byteCount), buffer, reported);
+    }
   }
 
 Cleanup:
@@ -378,7 +446,10 @@ Cleanup:
   }
   // Only the call that hands the value out tells what it found.
   if (buffer != nullptr && file != INVALID_HANDLE_VALUE) {
-    if (needed > 1) {
+    if (outgrown) {
+      LogLine("Release information %s: %S needs %u characters now, more than the %u reported "
+              "before: not handed out, to be read again", path, key, needed, reported);
+    } else if (needed > 1) {
       LogLine("Release information %s: %S=\"%s\"", path, key, buffer);
     } else {
       LogLine("Release information %s: %S missing or empty", path, key);
@@ -389,17 +460,50 @@ Cleanup:
   return needed;
 }
 
+wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value)) {
+  for (int attempt = 0; attempt < kReleaseReadAttempts; ++attempt) {
+    const DWORD size = reader(nullptr);
+    wchar_t* value = new wchar_t[size > 0 ? size : 1];
+    value[0] = L'\0';
+    if (reader(&value) <= size) {
+      return value;
+    }
+    FreeAndClear(&value);
+  }
+  LogLine("Release information changed on each of %u readings: the value is taken as empty",
+          static_cast<DWORD>(kReleaseReadAttempts));
+  return JoinStrings(0);
+}
+
+BOOL IsAbsoluteInstallPath(const wchar_t* path) {
+  if (path == nullptr) {
+    return FALSE;
+  }
+  const bool driveLetter =
+      (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+  if (driveLetter && path[1] == L':' && path[2] == L'\\') {
+    return TRUE;
+  }
+  if (path[0] != L'\\' || path[1] != L'\\') {
+    return FALSE;
+  }
+  // \\server\share, alone or followed by a backslash and more.
+  const wchar_t* server = path + 2;
+  const size_t serverLength = wcscspn(server, L"\\");
+  if (serverLength == 0 || server[serverLength] != L'\\') {
+    return FALSE;
+  }
+  return server[serverLength + 1] != L'\0' && server[serverLength + 1] != L'\\';
+}
+
 DWORD GetStartMenuFolderName(wchar_t** value) { return ReadGlobalReleaseValue(kFolderNameKey, value); }
 
 DWORD GetRevisionSuffix(wchar_t** value) { return ReadGlobalReleaseValue(kRevisionKey, value); }
 
 DWORD GetLocalRevisionSuffix(wchar_t** value) {
-  wchar_t* modulePath = CopyModulePath();
-  wchar_t* path = nullptr;
-  CutLastComponent(modulePath);
-  path = JoinStrings(2, modulePath, kLocalReleaseInfo);
-  const DWORD size = ReadQuotedValue(path, kRevisionKey, value);
-  FreeAndClear(&path);
-  FreeAndClear(&modulePath);
+  wchar_t* folder = CopyModulePath();
+  CutLastComponent(folder);
+  const DWORD size = ReadReleaseValueIn(folder, kLocalReleaseInfo, kRevisionKey, value);
+  FreeAndClear(&folder);
   return size;
 }

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "paths.h"
 #include "release.h"
 #include "strings.h"
 
@@ -12,11 +13,25 @@ namespace {
 
 constexpr wchar_t kLogSwitch[] = L"/log=";
 constexpr size_t kLogSwitchLength = sizeof(kLogSwitch) / sizeof(kLogSwitch[0]) - 1;
-// Other runs, and a viewer of the file, may have it open at the same time;
-// appending only, each line lands whole at the end whoever else writes.
-constexpr DWORD kLogShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Other runs, and a viewer of the file, may have it open at the same time
+// (OpenObjectItself shares it); appending only, each line lands whole at the
+// end whoever else writes.
+constexpr DWORD kLogAccess = FILE_APPEND_DATA;
+// A log file has one name: a second one (a hard link) would be written too.
+constexpr DWORD kLogFileLinks = 1;
 constexpr wchar_t kLineEnd[] = L"\r\n";
 constexpr wchar_t kFirstPrintable = L' ';
+// Characters that are written as \uXXXX (four hexadecimal digits): DEL and
+// the C1 controls (U+0085 among them), the line and paragraph separators, which
+// editors and script languages take as line ends, and the bidirectional
+// controls (IsBidirectionalControl), which make a line display other than it
+// is.
+constexpr wchar_t kDelete = 0x007F;
+constexpr wchar_t kLastC1Control = 0x009F;
+constexpr wchar_t kLineSeparator = 0x2028;
+constexpr wchar_t kParagraphSeparator = 0x2029;
+constexpr wchar_t kEscapeStart[] = L"\\u";
+constexpr int kEscapeDigits = 4;
 constexpr wchar_t kErrorSeparator[] = L": ";
 constexpr wchar_t kNoSystemText[] = L"no text from the system";
 constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
@@ -31,12 +46,14 @@ constexpr DWORD kSystemTextFlags =
 // The open log file, or null. The programs run on one thread.
 HANDLE g_logFile;
 
+// Whether `c` is written as \uXXXX (see kDelete and the rest above).
+bool IsEscaped(wchar_t c) {
+  return (c >= kDelete && c <= kLastC1Control) || c == kLineSeparator ||
+         c == kParagraphSeparator || IsBidirectionalControl(c);
+}
+
 // Stores `c` at `at` of `out` when there is an output; returns the next place.
-size_t Put(wchar_t* out, size_t at, wchar_t c) {
-  // A value read from a file may hold line breaks; a line stays one line.
-  if (c < kFirstPrintable) {
-    c = L' ';
-  }
+size_t PutAsIs(wchar_t* out, size_t at, wchar_t c) {
   if (out != nullptr) {
     out[at] = c;
   }
@@ -51,12 +68,28 @@ size_t PutNumber(wchar_t* out, size_t at, DWORD value, DWORD base, int width) {
     value /= base;
   } while (value != 0);
   for (; width > count; --width) {
-    at = Put(out, at, L'0');
+    at = PutAsIs(out, at, L'0');
   }
   while (count > 0) {
-    at = Put(out, at, digits[--count]);
+    at = PutAsIs(out, at, digits[--count]);
   }
   return at;
+}
+
+// Stores `c` as PutAsIs does, but a value read from a file may hold line
+// breaks or characters that turn the text: a line stays one line, and reads
+// as what it is. Control characters become blanks; the escaped ones, \uXXXX.
+size_t Put(wchar_t* out, size_t at, wchar_t c) {
+  if (c < kFirstPrintable) {
+    return PutAsIs(out, at, L' ');
+  }
+  if (!IsEscaped(c)) {
+    return PutAsIs(out, at, c);
+  }
+  for (const wchar_t* e = kEscapeStart; *e != L'\0'; ++e) {
+    at = PutAsIs(out, at, *e);
+  }
+  return PutNumber(out, at, c, kHexadecimal, kEscapeDigits);
 }
 
 // Writes `format` with its arguments (see log.h) into `out`, when given, and
@@ -162,6 +195,9 @@ Cleanup:
 BOOL StartLog(const wchar_t* commandLine) {
   wchar_t** arguments = nullptr;
   const wchar_t* path = nullptr;
+  HANDLE file = nullptr;
+  ObjectProblem problem = kObjectCannotOpen;
+  BY_HANDLE_FILE_INFORMATION information;
   int count = 0;
 
   EndLog();
@@ -181,14 +217,33 @@ BOOL StartLog(const wchar_t* commandLine) {
   if (path == nullptr || path[0] == L'\0') {
     goto Cleanup;
   }
-  g_logFile = CreateFileW(path, FILE_APPEND_DATA, kLogShareMode, /*lpSecurityAttributes=*/nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-  if (g_logFile == INVALID_HANDLE_VALUE) {
-    g_logFile = nullptr;
-    LogFailure(GetLastError(), "Log file %s cannot be opened", path);
+  // The file itself, never what a link there leads to: an elevated run must
+  // not append to a file that someone else chose.
+  file = OpenObjectItself(path, kLogAccess, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, &problem);
+  if (file == INVALID_HANDLE_VALUE) {
+    if (problem == kObjectMissing || problem == kObjectCannotOpen) {
+      LogFailure(GetLastError(), "Log file %s cannot be opened", path);
+    } else {
+      LogLine("Log file %s not used: it %S", path, DescribeObjectProblem(problem));
+    }
+    goto Cleanup;
+  }
+  if (!GetFileInformationByHandle(file, &information)) {
+    LogFailure(GetLastError(), "Log file %s not used: it cannot be looked at", path);
+  } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    LogLine("Log file %s not used: it is a folder", path);
+  } else if (GetFileType(file) != FILE_TYPE_DISK) {
+    LogLine("Log file %s not used: it is not a file on disk", path);
+  } else if (information.nNumberOfLinks != kLogFileLinks) {
+    LogLine("Log file %s not used: it has %u names (hard links)", path,
+            information.nNumberOfLinks);
+  } else {
+    g_logFile = file;
+    file = nullptr;
   }
 
 Cleanup:
+  CloseHandleAndClear(&file);
   LocalFreeAndClear(&arguments);
   return g_logFile != nullptr;
 }

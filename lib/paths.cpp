@@ -33,13 +33,6 @@ constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
 // system reserves.
 constexpr wchar_t kReservedNameCharacters[] = L"\\/:*?\"<>|";
 constexpr wchar_t kFirstPrintableCharacter = L' ';
-// Bidirectional controls: marks, embeddings and overrides, isolates.
-constexpr wchar_t kLeftToRightMark = 0x200E;
-constexpr wchar_t kRightToLeftMark = 0x200F;
-constexpr wchar_t kFirstEmbeddingControl = 0x202A;
-constexpr wchar_t kLastEmbeddingControl = 0x202E;
-constexpr wchar_t kFirstIsolateControl = 0x2066;
-constexpr wchar_t kLastIsolateControl = 0x2069;
 // Device names, matched on what comes before the first dot, blanks dropped.
 constexpr const wchar_t* kDeviceNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
 constexpr const wchar_t* kNumberedDevicePrefixes[] = {L"COM", L"LPT"};
@@ -170,12 +163,6 @@ bool ListedThoughNotFound(const wchar_t* path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-bool IsBidirectionalControl(wchar_t c) {
-  return c == kLeftToRightMark || c == kRightToLeftMark ||
-         (c >= kFirstEmbeddingControl && c <= kLastEmbeddingControl) ||
-         (c >= kFirstIsolateControl && c <= kLastIsolateControl);
-}
-
 // Returns a new wide string holding the name that the system's definition of
 // the known folder `id` gives it (empty when there is none). The caller
 // releases it with FreeAndClear.
@@ -286,8 +273,10 @@ int CreateDirectoryTree(const wchar_t* path) {
 }
 
 BOOL PathExists(const wchar_t* path) {
-  struct _stat status;
-  return _wstat(path, &status) == 0;
+  // The runtime's own 64-bit form: the plain one is, in the 64-bit MinGW
+  // build, a wrapper that brings unwind tables into every program.
+  struct _stat64 status;
+  return _wstat64(path, &status) == 0;
 }
 
 BOOL EnsureDirectory(const wchar_t* path) {

@@ -133,22 +133,12 @@ void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error) {
   }
 }
 
-// Reads a revision text by the pointer form of `reader` into a new wide string
-// that the caller releases with FreeAndClear.
-wchar_t* ReadRevision(DWORD (*reader)(wchar_t**)) {
-  const DWORD size = reader(nullptr);
-  wchar_t* revision = new wchar_t[size > 0 ? size : 1];
-  revision[0] = L'\0';
-  reader(&revision);
-  return revision;
-}
-
 int CreateWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* targetDirectory,
                            const wchar_t* targetFile, const wchar_t* arguments,
                            const wchar_t* iconPath, const wchar_t* workingDirectory,
                            const wchar_t* folder, const wchar_t* baseName,
                            const wchar_t* description, int showCommand) {
-  wchar_t* revision = ReadRevision(reader);
+  wchar_t* revision = CopyReleaseValue(reader);
   const int result = CreateProgramsShortcut(targetDirectory, targetFile, arguments, iconPath,
                                             workingDirectory, folder, baseName, description,
                                             showCommand, revision);
@@ -158,7 +148,7 @@ int CreateWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* targetDire
 
 int RemoveWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* folder,
                            const wchar_t* baseName) {
-  wchar_t* revision = ReadRevision(reader);
+  wchar_t* revision = CopyReleaseValue(reader);
   const int result = RemoveProgramsShortcut(folder, baseName, revision);
   FreeAndClear(&revision);
   return result;

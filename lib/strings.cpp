@@ -4,6 +4,18 @@
 #include <cstring>
 #include <cwchar>
 
+namespace {
+
+// Bidirectional controls: marks, embeddings and overrides, isolates.
+constexpr wchar_t kLeftToRightMark = 0x200E;
+constexpr wchar_t kRightToLeftMark = 0x200F;
+constexpr wchar_t kFirstEmbeddingControl = 0x202A;
+constexpr wchar_t kLastEmbeddingControl = 0x202E;
+constexpr wchar_t kFirstIsolateControl = 0x2066;
+constexpr wchar_t kLastIsolateControl = 0x2069;
+
+}  // namespace
+
 wchar_t* JoinStrings(UINT32 count, ...) {
   va_list pieces;
   size_t total = 0;
@@ -47,4 +59,10 @@ void ToUpperAscii(const wchar_t* source, wchar_t* destination) {
     destination[i] = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
   }
   destination[i] = L'\0';
+}
+
+bool IsBidirectionalControl(wchar_t c) {
+  return c == kLeftToRightMark || c == kRightToLeftMark ||
+         (c >= kFirstEmbeddingControl && c <= kLastEmbeddingControl) ||
+         (c >= kFirstIsolateControl && c <= kLastIsolateControl);
 }

@@ -18,3 +18,8 @@ void FreeAndClear(wchar_t** text);
 // Copies `source` into `destination` (room for at least the source's length
 // + 1 characters), upper-casing only the letters a to z.
 void ToUpperAscii(const wchar_t* source, wchar_t* destination);
+
+// Returns true when `c` is a bidirectional control: U+200E and U+200F (the
+// marks), U+202A to U+202E (embeddings and overrides), U+2066 to U+2069
+// (isolates). A text holding one may display as something other than it is.
+bool IsBidirectionalControl(wchar_t c);

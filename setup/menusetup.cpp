@@ -38,24 +38,21 @@ int CreateLauncherShortcut(const wchar_t* suiteDirectory, const wchar_t* folderN
   wchar_t* startMenuFolder = nullptr;
   wchar_t* description = nullptr;
   wchar_t* revision = nullptr;
-  DWORD revisionSize = 0;
 
   PathRemoveBackslashW(suiteCopy);
   targetDirectory = JoinStrings(2, suiteCopy, kBinDirectory);
   FreeAndClear(&suiteCopy);
 
-  revisionSize = GetRevisionSuffix(nullptr);
-  revision = new wchar_t[revisionSize > 0 ? revisionSize : 1];
-  revision[0] = L'\0';
-  GetRevisionSuffix(&revision);
+  // Read once: the description and the file name carry the same revision.
+  revision = CopyReleaseValue(GetRevisionSuffix);
 
   iconPath = JoinStrings(2, suiteDirectory, kIconFile);
   startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
   description = JoinStrings(3, kDescriptionStart, revision, kDescriptionEnd);
 
-  CreateProgramsShortcutWithRevision(targetDirectory, kLauncherFile, /*arguments=*/L"", iconPath,
-                                     kWorkingDirectory, startMenuFolder, kShortcutBaseName,
-                                     description, SW_SHOWNORMAL);
+  CreateProgramsShortcut(targetDirectory, kLauncherFile, /*arguments=*/L"", iconPath,
+                         kWorkingDirectory, startMenuFolder, kShortcutBaseName, description,
+                         SW_SHOWNORMAL, revision);
 
   FreeAndClear(&targetDirectory);
   FreeAndClear(&iconPath);
@@ -108,18 +105,21 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wcha
   installRoot[0] = L'\0';
   GetInstallRoot(installRoot, size);
   LogLine("Install root: %s", installRoot);
+  // A relative root names folders below the current one, where anybody may
+  // have put a relinfo.xml and a host-setup tool.
+  if (!IsAbsoluteInstallPath(installRoot)) {
+    LogLine("Install root \"%s\" is not an absolute path: nothing is done", installRoot);
+    goto Done;
+  }
 
-  size = GetStartMenuFolderName(nullptr);
-  folderName = new wchar_t[size > 0 ? size : 1];
-  folderName[0] = L'\0';
-  GetStartMenuFolderName(&folderName);
-
+  folderName = CopyReleaseValue(GetStartMenuFolderName);
   suiteDirectory = JoinStrings(2, installRoot, kSuiteDirectory);
 
   // The host-setup tool runs whatever became of the shortcut.
   CreateLauncherShortcut(suiteDirectory, folderName);
   RunHostSetup(suiteDirectory);
 
+Done:
   FreeAndClear(&installRoot);
   FreeAndClear(&suiteDirectory);
   FreeAndClear(&folderName);

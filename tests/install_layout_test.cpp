@@ -64,18 +64,17 @@ TEST(ReleaseInformation, ScansForTheFirstOccurrenceOfTheKey) {
   }
 }
 
-TEST(ReleaseInformation, MissingFileIsCreatedEmptyOnlyWhereItsFolderExists) {
+TEST(ReleaseInformation, MissingFileReadsAsMissingAndNothingIsCreated) {
   ScratchFolder scratch(L"missing");
   const std::wstring path = scratch / L"relinfo.xml";
   const Reading reading = ReadTwice(path, kFolderKey);
   EXPECT_EQ(reading.firstSize, 1u);
   EXPECT_EQ(reading.value, L"");
-  ASSERT_TRUE(FileExists(path));
-  EXPECT_EQ(ReadBytes(path), "");
-
-  const std::wstring nowhere = scratch / L"absent\\relinfo.xml";
-  EXPECT_EQ(ReadTwice(nowhere, kFolderKey).firstSize, 1u);
-  EXPECT_FALSE(FolderExists(scratch / L"absent"));
+  char* content = nullptr;
+  EXPECT_FALSE(ReadWholeFile(path.c_str(), &content));
+  EXPECT_EQ(content, nullptr);
+  delete[] content;
+  EXPECT_FALSE(FileExists(path));
 }
 
 TEST(ReleaseInformation, ReadWholeFileNulTerminatesAndLeavesPointerOnFailure) {
@@ -93,32 +92,66 @@ TEST(ReleaseInformation, ReadWholeFileNulTerminatesAndLeavesPointerOnFailure) {
   EXPECT_EQ(untouched, reinterpret_cast<char*>(0x1234));
 }
 
-// The file may grow between the two calls: the second call still writes no
-// more than the first reported, and cuts the value to fit.
-TEST(ReleaseInformation, SecondCallStaysWithinTheFirstCallsSize) {
-  ScratchFolder scratch(L"grow");
+// The file replaced between the two calls: the filling call hands out the
+// whole value when it fits the size the null call reported, and otherwise only
+// the terminator, with the size it needs now, never a cut value.
+TEST(ReleaseInformation, ValueReplacedBetweenTheTwoCallsIsNeverCut) {
+  struct Case {
+    const char* before;
+    const char* after;
+    DWORD second;
+    const wchar_t* value;
+  } cases[] = {
+      {"Bravo", "Bravo2", 7, L""},
+      {"Bravo2", "Bravo", 6, L"Bravo"},
+      {"ab", "a\xF0\x9F\x98\x80z", 7, L""},
+  };
+  ScratchFolder scratch(L"replaced");
   const std::wstring path = scratch / L"relinfo.xml";
-  WriteBytes(path, "startMenuFolderName=\"Suite 18.2\"");
-  const DWORD size = ReadQuotedValue(path.c_str(), kFolderKey, nullptr);
-  ASSERT_EQ(size, 11u);
+  for (const Case& c : cases) {
+    WriteBytes(path, std::string("startMenuFolderName=\"") + c.before + "\"");
+    const DWORD size = ReadQuotedValue(path.c_str(), kFolderKey, nullptr);
+    WriteBytes(path, std::string("startMenuFolderName=\"") + c.after + "\"");
+    GuardedBuffer buffer(size);
+    wchar_t* data = buffer.data();
+    EXPECT_EQ(ReadQuotedValue(path.c_str(), kFolderKey, &data), c.second) << c.after;
+    EXPECT_EQ(buffer.text(), c.value) << c.after;
+    EXPECT_TRUE(buffer.guardIntact()) << c.after;
+  }
+}
 
-  WriteBytes(path, "startMenuFolderName=\"Suite 18.2 with a much longer name \xF0\x9F\x98\x80\"");
-  GuardedBuffer grown(size);
-  wchar_t* buffer = grown.data();
-  const DWORD second = ReadQuotedValue(path.c_str(), kFolderKey, &buffer);
-  EXPECT_EQ(second, 40u);  // the size the value needs now
-  EXPECT_EQ(grown.text(), L"Suite 18.2");
-  EXPECT_TRUE(grown.guardIntact()) << "written past the reported size";
+// A reader whose file gets a longer value after each of its null calls, as
+// long as g_replacementsLeft lasts.
+std::wstring g_replacedPath;
+int g_replacements;
+int g_replacementsLeft;
 
-  // A cut never leaves half of a surrogate pair behind.
-  WriteBytes(path, "startMenuFolderName=\"ab\"");
-  ASSERT_EQ(ReadQuotedValue(path.c_str(), kFolderKey, nullptr), 3u);
-  WriteBytes(path, "startMenuFolderName=\"a\xF0\x9F\x98\x80z\"");
-  GuardedBuffer cut(3);
-  buffer = cut.data();
-  ReadQuotedValue(path.c_str(), kFolderKey, &buffer);
-  EXPECT_EQ(cut.text(), L"a");
-  EXPECT_TRUE(cut.guardIntact());
+DWORD ReplacingReader(wchar_t** value) {
+  const DWORD size = ReadQuotedValue(g_replacedPath.c_str(), kFolderKey, value);
+  if (value == nullptr && g_replacementsLeft > 0) {
+    --g_replacementsLeft;
+    ++g_replacements;
+    WriteBytes(g_replacedPath, "startMenuFolderName=\"Bravo" + std::string(g_replacements, '2') +
+                                   "\"");
+  }
+  return size;
+}
+
+TEST(ReleaseInformation, CopyReleaseValueReadsAgainWhatOutgrewItsSize) {
+  const struct Case {
+    int replacements;
+    const wchar_t* value;
+  } cases[] = {{0, L"Bravo"}, {1, L"Bravo2"}, {2, L"Bravo22"}, {100, L""}};
+  ScratchFolder scratch(L"again");
+  g_replacedPath = scratch / L"relinfo.xml";
+  for (const Case& c : cases) {
+    WriteBytes(g_replacedPath, "startMenuFolderName=\"Bravo\"");
+    g_replacements = 0;
+    g_replacementsLeft = c.replacements;
+    wchar_t* value = CopyReleaseValue(ReplacingReader);
+    EXPECT_EQ(std::wstring(value), c.value) << c.replacements;
+    FreeAndClear(&value);
+  }
 }
 
 TEST(ReleaseInformation, FillingCallWithoutASizingCallWritesOnlyTheTerminator) {
@@ -239,6 +272,33 @@ TEST(InstallRoot, FewerLevelsClimbToTheDriveRoot) {
   const std::wstring output = RunProbeCopy(folder + L"\\a\\b\\menusetup.exe", "install-root");
   RemoveTree(folder);
   EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\");
+}
+
+TEST(InstallRoot, AbsoluteOnlyWithADriveOrAServerAndShare) {
+  const struct Case {
+    const wchar_t* path;
+    BOOL absolute;
+  } cases[] = {
+      {L"C:\\", TRUE},
+      {L"d:\\Velmora\\v182", TRUE},
+      {L"\\\\server\\share", TRUE},
+      {L"\\\\server\\share\\Velmora", TRUE},
+      {L"", FALSE},
+      {L"C:", FALSE},
+      {L"C:Velmora", FALSE},
+      {L"1:\\Velmora", FALSE},
+      {L"\\Velmora", FALSE},
+      {L"Velmora\\v182", FALSE},
+      {L"UNC\\server\\share", FALSE},
+      {L"\\\\server", FALSE},
+      {L"\\\\server\\", FALSE},
+      {L"\\\\server\\\\share", FALSE},
+      {L"\\\\\\share", FALSE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsAbsoluteInstallPath(c.path), c.absolute) << WideToUtf8(c.path);
+  }
+  EXPECT_FALSE(IsAbsoluteInstallPath(nullptr));
 }
 
 TEST(InstallRoot, ReadersFindTheGlobalAndTheLocalReleaseInformation) {

@@ -85,4 +85,36 @@ TEST(LogLine, AppendsUtf8LinesWithTheirArguments) {
   EXPECT_EQ(messages[2], "Folder C:\\x kept: " + DescribedError(ERROR_FILE_NOT_FOUND));
 }
 
+// Characters that readers take as line ends, and those that turn the text,
+// are written escaped; other characters beyond ASCII as they are.
+TEST(LogLine, EscapesWhatWouldEndOrTurnALine) {
+  const struct Case {
+    const wchar_t* text;
+    const char* written;
+  } cases[] = {
+      {L"a\u2028b\u2029c", "a\\u2028b\\u2029c"},
+      {L"a\u0085b", "a\\u0085b"},
+      {L"\u007F\u0080\u009F", "\\u007F\\u0080\\u009F"},
+      {L"\u200E\u200F", "\\u200E\\u200F"},
+      {L"\u202A\u202B\u202C\u202D\u202E", "\\u202A\\u202B\\u202C\\u202D\\u202E"},
+      {L"\u2066\u2067\u2068\u2069", "\\u2066\\u2067\\u2068\\u2069"},
+      // Neighbours of the escaped ranges, and a backslash, stay as they are.
+      {L"~\u00A0\u200D\u2027\u202F\u2065\u206A\\u",
+       "~\xC2\xA0\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\\u"},
+  };
+  ScratchFolder folder(L"log");
+  const std::wstring path = folder / L"escaped.log";
+  const std::wstring commandLine = L"menusetup.exe /log=\"" + path + L"\"";
+  ASSERT_TRUE(StartLog(commandLine.c_str()));
+  for (const Case& c : cases) {
+    LogLine("%s", c.text);
+  }
+  EndLog();
+  const std::vector<std::string> messages = LogMessages(path);
+  ASSERT_EQ(messages.size(), std::size(cases));
+  for (size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(messages[i], cases[i].written);
+  }
+}
+
 }  // namespace

@@ -36,9 +36,10 @@ def unix_path(windows_path):
     raise ValueError("no Unix path for " + windows_path)
 
 
-def wine(program, *arguments, standard_user=False, environment=None):
+def wine(program, *arguments, standard_user=False, environment=None, cwd=None):
     """Runs a Windows program, as a standard user if asked, with `environment`
-    (a dict) added to Wine's; returns its result."""
+    (a dict) added to Wine's, in the Unix folder `cwd` when given (Wine makes
+    it the current folder); returns its result."""
     command = ["wine"]
     if standard_user:
         # runrestricted takes the rest of its command line as typed.
@@ -47,7 +48,7 @@ def wine(program, *arguments, standard_user=False, environment=None):
         command += [program]
     command += list(arguments)
     return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=RUN_TIMEOUT,
+                          timeout=RUN_TIMEOUT, cwd=cwd,
                           env=dict(os.environ, **environment) if environment else None)
 
 

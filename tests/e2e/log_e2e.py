@@ -96,7 +96,7 @@ class LogTest(InstallationTestCase):
         self.assertEqual(messages[:setup_end - 3], [
             "menusetup " + VERSION,
             "Install root: " + installation.root,
-            release[0], release[1], release[1],  # read for the description, then for the name
+            release[0], release[1],  # each read once, the revision for description and name
             chosen,
             "Shortcut written: %sRUVO 18.2.lnk" % fluid_dynamics,
             'Shortcut target: "%s\\bin\\ruvo5.exe"' % installation.suite,
@@ -144,9 +144,9 @@ class LogTest(InstallationTestCase):
                 chosen = "Administrator: %s; Programs folder: %s" % (
                     "no" if standard_user else "yes", programs)
                 setup_end = messages.index("menusetup done, exit code 0") + 1
-                self.assertEqual(messages[5:7], [chosen] + refusals)
-                self.assert_started(messages[7], installation, 3, messages[8])
-                self.assertEqual(setup_end, 10)
+                self.assertEqual(messages[4:6], [chosen] + refusals)
+                self.assert_started(messages[6], installation, 3, messages[7])
+                self.assertEqual(setup_end, 9)
                 cleanup = messages[setup_end + 4:]
                 self.assertEqual(cleanup[:2], [chosen] + refusals)
                 if standard_user:
@@ -207,34 +207,55 @@ class LogTest(InstallationTestCase):
         self.assertEqual(runs[3][1:], ["Folder not removed: %s is not there" % fluid_dynamics,
                                        "Folder not removed: %s is not there" % suite_folder])
 
-    def test_a_log_that_cannot_be_written_or_none_changes_nothing_else(self):
+    def test_a_log_that_cannot_or_may_not_be_written_or_none_changes_nothing_else(self):
         folder = unique("Velmora")
         installation = self.install(folder)
         link_unix = self.all_users.link_unix(folder, "RUVO 18.2.lnk")
         base = unix_path("C:\\" + installation.base)
         report = os.path.relpath(installation.host_setup_report, base)
+        # A batch file that an elevated run must not append to.
+        batch = os.path.join(base, "victim.bat")
+        def log(name):
+            return "C:\\%s\\%s.log" % (installation.base, name)
+        nowhere = os.path.join(base, "nowhere.bat")
         missing_folder = "C:\\%s\\no such folder\\x.log" % installation.base
-        cases = [("a folder that does not exist", ["/log=" + missing_folder]),
-                 ("a folder", ["/log=" + installation.suite]),
-                 ("no /log= switch", ["/log", "C:\\%s\\x.log" % installation.base])]
-        for name, arguments in cases:
+        cases = [
+            ("a folder that does not exist", None, ["/log=" + missing_folder],
+             r"cannot be opened: error 3: \S"),
+            ("a folder", None, ["/log=" + installation.suite], r"not used: it is a folder$"),
+            ("a link to a file", lambda: os.symlink(batch, unix_path(log("link"))),
+             ["/log=" + log("link")],
+             r"not used: it is reached through a link and lies elsewhere$"),
+            ("a link that leads nowhere", lambda: os.symlink(nowhere, unix_path(log("nowhere"))),
+             ["/log=" + log("nowhere")], r"not used: it is a link \(a reparse point\)$"),
+            ("a second name of a file", lambda: os.link(batch, unix_path(log("second"))),
+             ["/log=" + log("second")], r"not used: it has 2 names \(hard links\)$"),
+            ("no /log= switch", None, ["/log", "C:\\%s\\x.log" % installation.base], None)]
+        for name, make_log, arguments, why in cases:
             with self.subTest(name):
+                for leftover in (link_unix, installation.host_setup_report):
+                    if os.path.exists(leftover):
+                        os.remove(leftover)
+                with open(batch, "wb") as out:
+                    out.write(b"@echo the user's\r\n")
+                if make_log:
+                    make_log()
                 before = tree(base)
                 result = self.run_program(installation, "menusetup.exe", *arguments,
                                           environment=DEBUG_OUTPUT)
                 self.assertTrue(os.path.isfile(link_unix))
                 # Nothing new but the host-setup stand-in's report.
                 self.assertEqual(tree(base) - before, {report})
+                with open(batch, "rb") as kept:
+                    self.assertEqual(kept.read(), b"@echo the user's\r\n")
                 # The same lines go to the debugger in every case.
                 lines = debug_output(result.stderr)
                 self.assertEqual(lines[-1], "menusetup done, exit code 0")
                 self.assertIn("Shortcut written: %s\\%s\\Fluid Dynamics\\RUVO 18.2.lnk"
                               % (self.all_users.windows, folder), lines)
-                if name == "a folder that does not exist":
-                    self.assertRegex(lines[0], r"^Log file %s cannot be opened: error 3: \S"
-                                     % re.escape(missing_folder))
-                os.remove(link_unix)
-                os.remove(installation.host_setup_report)
+                if why:
+                    self.assertRegex(lines[0], r"^Log file %s %s" % (re.escape(arguments[0][5:]),
+                                                                    why))
 
 
 if __name__ == "__main__":

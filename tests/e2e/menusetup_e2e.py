@@ -81,8 +81,8 @@ class MenuSetupTest(InstallationTestCase):
         self.assertFalse(os.path.exists(installation.release_info))
         self.run_program(installation, "menusetup.exe")
         self.assert_launcher_shortcut(self.all_users, installation, "", "")
-        # Reading the missing file created it, empty, in its existing folder.
-        self.assertEqual(os.path.getsize(installation.release_info), 0)
+        # Reading the missing file created nothing.
+        self.assertFalse(os.path.exists(installation.release_info))
         self.assert_host_setup_ran(installation)
 
     def test_missing_host_setup_tool_still_gives_the_shortcut_and_exit_code_0(self):
