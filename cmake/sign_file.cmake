@@ -18,12 +18,16 @@
 # signature carries; otherwise it is now.
 include(${MENUTOOLS_SIGN_SETTINGS})
 
+# The key, as one argument: a pkcs11: URI separates its attributes with ";",
+# which would split it in a CMake list.
 if(NOT PKCS12 STREQUAL "")
-  set(arguments sign -pkcs12 ${PKCS12})
-  set(signer ${PKCS12})
+  set(arguments)
+  set(key_option -pkcs12)
+  set(key "${PKCS12}")
 else()
-  set(arguments sign -pkcs11module ${PKCS11_MODULE} -key ${PKCS11_KEY} -certs ${CERTIFICATE})
-  set(signer ${PKCS11_KEY})
+  set(arguments -pkcs11module ${PKCS11_MODULE} -certs ${CERTIFICATE})
+  set(key_option -key)
+  set(key "${PKCS11_KEY}")
 endif()
 list(APPEND arguments -readpass ${PASSWORD_FILE} -h sha256 -n ${NAME})
 if(NOT TIMESTAMP_URL STREQUAL "")
@@ -35,7 +39,7 @@ endif()
 
 set(partial ${OUT}.partial)
 file(REMOVE ${partial})
-execute_process(COMMAND ${OSSLSIGNCODE} ${arguments} -in ${IN} -out ${partial}
+execute_process(COMMAND ${OSSLSIGNCODE} sign ${key_option} "${key}" ${arguments} -in ${IN} -out ${partial}
   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0)
   file(REMOVE ${partial})
@@ -49,22 +53,21 @@ if(NOT result EQUAL 0)
   # pkcs11 engine and the module tell it; the PIN is looked at first, since
   # a refused login also leaves the key not found.
   if(output MATCHES "PIN (incorrect|locked|expired|len range)")
-    set(fault "MENUTOOLS_SIGN_PASSWORD_FILE: the token refused the PIN in ${PASSWORD_FILE} "
-      "(PIN ${CMAKE_MATCH_1})")
+    string(CONCAT fault "MENUTOOLS_SIGN_PASSWORD_FILE: the token refused the PIN in "
+      "${PASSWORD_FILE} (PIN ${CMAKE_MATCH_1})")
   elseif(output MATCHES "Unable to load module")
-    set(fault "MENUTOOLS_SIGN_PKCS11_MODULE: ${PKCS11_MODULE}: does not load")
+    string(CONCAT fault "MENUTOOLS_SIGN_PKCS11_MODULE: ${PKCS11_MODULE}: does not load")
   elseif(output MATCHES "object not found|No matching initialized token")
-    set(fault "MENUTOOLS_SIGN_PKCS11_KEY: ${PKCS11_KEY}: the token holds no such key")
+    string(CONCAT fault "MENUTOOLS_SIGN_PKCS11_KEY: ${PKCS11_KEY}: the token holds no such key")
   elseif(output MATCHES "key values mismatch")
-    set(fault "MENUTOOLS_SIGN_CERTIFICATE: ${CERTIFICATE}: holds no certificate of the key "
-      "${PKCS11_KEY}")
+    string(CONCAT fault "MENUTOOLS_SIGN_CERTIFICATE: ${CERTIFICATE}: holds no certificate of "
+      "the key ${PKCS11_KEY}")
   elseif(output MATCHES "HTTP failure|timestamping failed")
-    set(fault "MENUTOOLS_SIGN_TIMESTAMP_URL: ${TIMESTAMP_URL}: the time-stamping service "
+    string(CONCAT fault "MENUTOOLS_SIGN_TIMESTAMP_URL: ${TIMESTAMP_URL}: the time-stamping service "
       "gave no time stamp")
   else()
-    set(fault "signing with ${signer} failed")
+    string(CONCAT fault "signing with ${key} failed")
   endif()
-  string(JOIN "" fault ${fault})
   message(FATAL_ERROR "Signing ${IN}: ${fault} (osslsigncode: ${result}):\n${output}")
 endif()
 file(RENAME ${partial} ${OUT})

@@ -67,7 +67,7 @@ set(MENUTOOLS_SIGN_WITH_TOKEN OFF)
 if(sign_token_settings)
   set(MENUTOOLS_SIGN_WITH_TOKEN ON)
   foreach(setting PKCS11_MODULE PKCS11_KEY CERTIFICATE)
-    if(NOT MENUTOOLS_SIGN_${setting} IN_LIST sign_token_settings)
+    if(NOT "MENUTOOLS_SIGN_${setting}" IN_LIST sign_token_settings)
       list(JOIN sign_token_settings ", " sign_token_settings)
       message(FATAL_ERROR "MENUTOOLS_SIGN_${setting} is not set: signing with a key on a token "
         "(${sign_token_settings} given) needs MENUTOOLS_SIGN_PKCS11_MODULE, "
