@@ -194,7 +194,8 @@ else()
   message(STATUS "Signing the programs and the sample installers as ${MENUTOOLS_SIGN_SUBJECT}")
 endif()
 
-# What the signing steps read at build time: paths only, never the password.
+# What the signing steps read at build time: paths and the key's URI, never
+# the password or PIN.
 # A change of settings reaches every signature, and the programs of an earlier
 # build (unsigned ones above all) leave the output folder at once: the build
 # puts them back signed.
@@ -230,8 +231,8 @@ endfunction()
 # Links the program <target> into MENUTOOLS_UNSIGNED_DIR and signs it into
 # the programs' output folder right after each link, named with the
 # FileDescription of the version block that <resource_script> defines; sets
-# <signed_var> to the signed program. It is linked again when the key, the
-# password or the settings change; a failed signing leaves no program in the
+# <signed_var> to the signed program. It is linked again when the PKCS#12 file
+# or the certificate, the password file or the settings change; a failed signing leaves no program in the
 # output folder, and the next build links and signs again.
 function(menutools_sign_program target resource_script signed_var)
   file(STRINGS ${resource_script} line REGEX "^#define MENUTOOLS_FILE_DESCRIPTION \"")
