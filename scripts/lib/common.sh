@@ -10,11 +10,13 @@ BUILD_DIR_64="$MENUTOOLS_ROOT/build/mingw-x86_64"
 # Cross compilers for both architectures, Wine (32-bit and 64-bit), CMake,
 # GoogleTest's sources, and the independent readers the tests use: lnkinfo for
 # shortcuts, icoutils and pefile for the programs' resources; wixl, msitools
-# and nsis for the sample installers; osslsigncode and openssl for signing.
+# and nsis for the sample installers; osslsigncode and openssl for signing;
+# SoftHSM, pkcs11-tool and OpenSSL's pkcs11 engine for signing with a key on a
+# token.
 REQUIRED_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine32:i386 wine64 cmake googletest liblnk-utils icoutils python3-pefile python3
-  wixl msitools nsis osslsigncode openssl)
+  wixl msitools nsis osslsigncode openssl softhsm2 opensc libengine-pkcs11-openssl)
 
 say() { printf '==> %s\n' "$*"; }
 fail() { printf 'error: %s\n' "$*" >&2; exit 1; }

@@ -1,6 +1,7 @@
-// Calls one operation from each of three areas of the installed library and
-// prints what they give, with the package version and the definitions that
-// came with the target, one line each.
+// Calls one operation from each of three areas of the library and prints what
+// they give, with where the library came from (the package and its version,
+// or the way it was built inside this project) and the definitions that came
+// with the target, one line each.
 #include <menutools/edition.h>
 #include <menutools/install_layout.h>
 #include <menutools/language.h>
@@ -19,7 +20,7 @@ constexpr DWORD kWindows7Minor = 1;
 }  // namespace
 
 int main() {
-  std::printf("package %s\n", MENUTOOLS_PACKAGE_VERSION);
+  std::printf("%s\n", CONSUMER_LIBRARY_FROM);
 #if defined(UNICODE) && defined(_UNICODE)
   std::printf("UNICODE _UNICODE _WIN32_WINNT=%s\n", CONSUMER_VALUE(_WIN32_WINNT));
 #else

@@ -1,7 +1,10 @@
 """The library as an installed CMake package: the build installed with
 cmake --install into a scratch prefix in the build folder, and the consumer
 project of tests/consumer configured and built against that prefix with the
-build's toolchain, through find_package only, then run under Wine.
+build's toolchain, through find_package only, then run under Wine. And the
+library inside another project: the same consumer built with the library's
+sources through add_subdirectory and through FetchContent, without the
+project's tests or the tools they need, then run under Wine.
 
 CTest hands over what project_build.py reads, the project() version and the
 architecture of the build (x86 or x64)."""
@@ -26,6 +29,14 @@ PREFIX = os.path.join(SCRATCH, "prefix")
 CONSUMER_BUILD = os.path.join(SCRATCH, "consumer")
 PACKAGE_DIR = os.path.join(PREFIX, "lib", "cmake", "menutools")
 HEADER_DIR = os.path.join(PREFIX, "include", "menutools")
+CTEST = os.path.join(os.path.dirname(CMAKE), "ctest")
+# The consumer with the library inside it, both ways in one folder (kept
+# between runs): the second way finds the library compiled by the first.
+EMBEDDED_BUILD = os.path.join(BUILD_DIR, "embedded-consumer")
+# The same, with the project's tests asked for.
+EMBEDDED_TESTED_BUILD = os.path.join(BUILD_DIR, "embedded-consumer-tested")
+# What only the project's tests and sample installers look for.
+TEST_TOOLS = ["GTEST_SOURCE_DIR", "WIXL_EXECUTABLE", "MSIINFO_EXECUTABLE", "MAKENSIS_EXECUTABLE"]
 
 INSTALLED_FILES = [
     "bin/menusetup.exe",
@@ -43,8 +54,8 @@ INSTALLED_FILES = [
     "include/menutools/processes.h",
 ]
 
-# What the consumer prints: the package version find_package found, the
-# definitions that came with the target, and one result from each of the
+# What the consumer prints: the package version find_package found (the way
+# the library was built inside it, for the other ways), the definitions that came with the target, and one result from each of the
 # install layout, the language settings and the edition detection.
 CONSUMER_OUTPUT = [
     "package " + PROJECT_VERSION,
@@ -125,6 +136,32 @@ class PackageTest(unittest.TestCase):
         build(CONSUMER_BUILD)
         _, output, _ = run(["wine", os.path.join(CONSUMER_BUILD, "consumer.exe")])
         self.assertEqual(CONSUMER_OUTPUT, output.splitlines())
+
+    def test_consumer_built_with_the_library_inside_it_runs_under_wine(self):
+        for way in ("add_subdirectory", "FetchContent"):
+            with self.subTest(way=way):
+                configure(CONSUMER_SOURCE, EMBEDDED_BUILD, "CONSUMER_WAY=" + way,
+                          "CONSUMER_MENUTOOLS_SOURCE=" + SOURCE_DIR)
+                # The consumer's include(CTest) brings in none of the
+                # project's tests, nor a look for what they need.
+                self.assertEqual([], cached(EMBEDDED_BUILD, TEST_TOOLS))
+                self.assertIn("Total Tests: 0", run([CTEST, "-N", "--test-dir", EMBEDDED_BUILD])[1])
+                build(EMBEDDED_BUILD, "consumer")
+                _, output, _ = run(["wine", os.path.join(EMBEDDED_BUILD, "consumer.exe")])
+                self.assertEqual([way] + CONSUMER_OUTPUT[1:], output.splitlines())
+
+    def test_project_tests_inside_another_project_only_when_asked(self):
+        configure(CONSUMER_SOURCE, EMBEDDED_TESTED_BUILD, "CONSUMER_WAY=add_subdirectory",
+                  "CONSUMER_MENUTOOLS_SOURCE=" + SOURCE_DIR, "MENUTOOLS_BUILD_TESTING=ON")
+        self.assertEqual(TEST_TOOLS, cached(EMBEDDED_TESTED_BUILD, TEST_TOOLS))
+        self.assertIn("e2e.menusetup", run([CTEST, "-N", "--test-dir", EMBEDDED_TESTED_BUILD])[1])
+
+
+def cached(folder, names):
+    """Those of `names` that the CMake cache in `folder` holds."""
+    with open(os.path.join(folder, "CMakeCache.txt"), encoding="utf-8") as file:
+        cache = file.read()
+    return [name for name in names if re.search("^%s:" % name, cache, re.MULTILINE)]
 
 
 if __name__ == "__main__":

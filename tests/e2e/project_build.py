@@ -1,10 +1,18 @@
 """What the tests that configure and build the project (or a user of it) again
 share: the build that CTest runs them for, handed over as MENUTOOLS_BUILD_DIR,
 MENUTOOLS_SOURCE_DIR, MENUTOOLS_CMAKE, MENUTOOLS_GENERATOR, MENUTOOLS_TOOLCHAIN
-and MENUTOOLS_BUILD_TYPE, and running a command with its output kept for the
-failure message."""
+and MENUTOOLS_BUILD_TYPE; running a command with its output kept for the
+failure message; and the shipping build.
 
+The shipping build is the project built again from a copy of its sources, in
+<build>/shipping: the reproducibility and the signing tests share it, one after
+the other (CTest's lock shipping-build). Each configures it with the settings
+it needs and builds only what it checks, so that the library is compiled once
+for all of them, and later runs rebuild only what changed."""
+
+import filecmp
 import os
+import shutil
 import subprocess
 
 BUILD_DIR = os.environ["MENUTOOLS_BUILD_DIR"]
@@ -45,3 +53,46 @@ def build(folder, *targets, environment=None, check=True):
     return run([CMAKE, "--build", folder, "--parallel", PARALLEL_JOBS]
                + (["--target", *targets] if targets else []),
                environment=environment, check=check)
+
+
+SHIPPING = os.path.join(BUILD_DIR, "shipping")
+SHIPPING_SOURCE = os.path.join(SHIPPING, "source")
+SHIPPING_BUILD = os.path.join(SHIPPING, "build")
+# What the project is built from, tests and sample installers included.
+SOURCES = ["CMakeLists.txt", "README.md", "bench", "cleanup", "cmake", "installer", "lib", "res",
+           "scripts", "setup", "tests"]
+# The names of the signing settings, each MENUTOOLS_SIGN_<name>.
+SIGNING_SETTINGS = ["PKCS12", "PKCS11_MODULE", "PKCS11_KEY", "CERTIFICATE", "PASSWORD_FILE",
+                    "TIMESTAMP_URL"]
+
+
+def mirror(source, target):
+    """Makes `target` a copy of `source` (a file or a folder), writing only
+    files whose contents differ, so that unchanged ones keep their times."""
+    if os.path.isdir(source):
+        os.makedirs(target, exist_ok=True)
+        for name in set(os.listdir(target)) - set(os.listdir(source)):
+            stale = os.path.join(target, name)
+            if os.path.isdir(stale):
+                shutil.rmtree(stale)
+            else:
+                os.remove(stale)
+        for name in os.listdir(source):
+            mirror(os.path.join(source, name), os.path.join(target, name))
+    elif not os.path.isfile(target) or not filecmp.cmp(source, target, shallow=False):
+        shutil.copyfile(source, target)
+
+
+def configure_shipping_build(signing, environment=None, check=True):
+    """Brings the copy of the sources up to date and configures it into
+    SHIPPING_BUILD, with the tests (the sample installers pack their stand-ins)
+    and the signing settings `signing` (values by name, as in SIGNING_SETTINGS),
+    every other one empty so that none lingers in the cache; returns what run()
+    returns."""
+    os.makedirs(SHIPPING_SOURCE, exist_ok=True)
+    for name in SOURCES:
+        mirror(os.path.join(SOURCE_DIR, name), os.path.join(SHIPPING_SOURCE, name))
+    return configure(SHIPPING_SOURCE, SHIPPING_BUILD, "BUILD_TESTING=ON",
+                     *["MENUTOOLS_SIGN_%s=%s" % (name, signing.get(name, ""))
+                       for name in SIGNING_SETTINGS],
+                     environment=environment, check=check)
