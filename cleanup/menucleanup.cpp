@@ -18,7 +18,7 @@ namespace {
 constexpr wchar_t kFluidDynamicsFolder[] = L"\\Fluid Dynamics\\";
 constexpr wchar_t kShortcutBaseName[] = L"RUVO";
 
-// Deletes <Programs>\<folder name>\Fluid Dynamics\\RUVO <revision>.lnk, the
+// Deletes <Programs>\<folder name>\Fluid Dynamics\RUVO <revision>.lnk, the
 // file that menusetup made. Returns 0.
 int RemoveLauncherShortcut(const wchar_t* folderName) {
   wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);

@@ -19,6 +19,11 @@ RequestExecutionLevel admin
 !define PRODUCT "Velmora RUVO Sample"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define MENU_PROGRAMS "commonfiles\setup\menu\win32"
+; Both programs append to one log in the installing user's temporary folder:
+; it exists for every user (the installer unpacks its own helpers there, the
+; uninstaller its copy), and a relative path would land in $OUTDIR, the
+; working folder that ExecWait gives the programs.
+!define MENU_LOG "$TEMP\${PRODUCT} menutools.log"
 
 Name "${PRODUCT} ${REVISION}"
 OutFile "${OUTFILE}"
@@ -74,7 +79,7 @@ Section "Install"
   ; host-setup tool. It always exits with 0; a program that cannot be started
   ; sets the error flag.
   ClearErrors
-  ExecWait '"$INSTDIR\${MENU_PROGRAMS}\menusetup.exe"'
+  ExecWait '"$INSTDIR\${MENU_PROGRAMS}\menusetup.exe" "/log=${MENU_LOG}"'
   IfErrors 0 +2
     DetailPrint "menusetup.exe could not be started"
 SectionEnd
@@ -83,7 +88,7 @@ Section "Uninstall"
   ; Before any file goes: menucleanup finds the shortcut's name in relinfo.xml.
   ; It runs elevated, as menusetup did, so that it works in the same
   ; (all-users) Programs folder.
-  ExecWait '"$INSTDIR\${MENU_PROGRAMS}\menucleanup.exe"'
+  ExecWait '"$INSTDIR\${MENU_PROGRAMS}\menucleanup.exe" "/log=${MENU_LOG}"'
 
   Delete "$INSTDIR\${MENU_PROGRAMS}\menusetup.exe"
   Delete "$INSTDIR\${MENU_PROGRAMS}\menucleanup.exe"

@@ -17,8 +17,11 @@ import unittest
 
 from installation import (PREFIX, Installation, InstallationTestCase, tree, unix_path,
                           windows_platform)
+from log_e2e import VERSION, read_log
 
 INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
+PACKAGES = {revision: os.path.join(INSTALLERS, "sample-%s.msi" % revision)
+            for revision in ("18.2", "18.3")}
 # msiexec's logs, kept for the failure messages and after them, one folder for
 # each platform's pass of the build.
 LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e", windows_platform())
@@ -58,6 +61,33 @@ LAYOUT = {
 }
 # Written by the host-setup stand-in beside itself; no installer knows it.
 HOST_SETUP_REPORT = "RUVO/bin/ruvo5parhosts.report"
+# The log that both samples' programs append to (/log=), in a temporary folder:
+# the system's for the MSI package, whose programs run in the installer's own
+# context, the installing user's for the NSIS setup.
+MENU_LOG = PRODUCT + " menutools.log"
+MSI_MENU_LOG_FOLDER = "C:\\windows\\temp"
+
+# The MSI packages' actions that run the programs, as the CustomAction and
+# InstallExecuteSequence tables hold them: type, program, command line,
+# condition, sequence number. The type's bits: an executable installed with
+# the product, its exit code ignored, in the script, for rollback only, and
+# without impersonation.
+EXE_INSTALLED_WITH_PRODUCT = 18
+RETURN_IGNORED = 64
+IN_SCRIPT = 1024
+ROLLBACK = 256
+NO_IMPERSONATION = 2048
+DEFERRED = EXE_INSTALLED_WITH_PRODUCT | IN_SCRIPT | NO_IMPERSONATION
+MENU_LOG_ARGUMENT = '"/log=[WindowsFolder]Temp\\%s"' % MENU_LOG
+PROGRAM_ACTIONS = {
+    "RollbackMenuCleanup": (DEFERRED | ROLLBACK | RETURN_IGNORED, "menusetup.exe",
+                            MENU_LOG_ARGUMENT, 'REMOVE="ALL"', 3449),
+    "RunMenuCleanup": (DEFERRED | RETURN_IGNORED, "menucleanup.exe",
+                       MENU_LOG_ARGUMENT, 'REMOVE="ALL"', 3450),
+    "RollbackMenuSetup": (DEFERRED | ROLLBACK | RETURN_IGNORED, "menucleanup.exe",
+                          MENU_LOG_ARGUMENT, 'NOT Installed AND REMOVE<>"ALL"', 4009),
+    "RunMenuSetup": (DEFERRED, "menusetup.exe", MENU_LOG_ARGUMENT, 'REMOVE<>"ALL"', 4010),
+}
 
 
 def relative_paths(*paths):
@@ -85,10 +115,21 @@ def msiexec(*arguments):
     return int(match.group(1))
 
 
-def product_code(package):
-    output = run(["msiinfo", "export", package, "Property"], capture_output=True,
+def msi_table(package, table):
+    """The rows of a table of an MSI package, each a list of its values as text."""
+    output = run(["msiinfo", "export", package, table], capture_output=True,
                  check=True).stdout.decode()
-    return re.search(r"^ProductCode\t(\{[0-9A-F-]+\})", output, re.MULTILINE).group(1)
+    # Below the column names, their types and the table's name and key.
+    return [line.split("\t") for line in output.splitlines()[3:]]
+
+
+def product_code(package):
+    return {row[0]: row[1] for row in msi_table(package, "Property")}["ProductCode"]
+
+
+def run_bounds(program):
+    """The first and the last line of a run of the program in its log."""
+    return [program + " " + VERSION, program + " done, exit code 0"]
 
 
 def registry_value(key, name):
@@ -142,7 +183,19 @@ class SampleInstallerTest(InstallationTestCase):
         os.makedirs(LOG_DIR, exist_ok=True)
         # An interrupted earlier run may have left the sample installed.
         self.remove_sample()
+        self.addCleanup(self.remove_menu_log)
         self.addCleanup(self.remove_sample)
+        self.remove_menu_log()
+
+    def remove_menu_log(self):
+        if os.path.exists(self.menu_log):
+            os.remove(self.menu_log)
+
+    def assert_runs_logged(self, *programs):
+        """The samples' log holds a whole run of each program, in this order."""
+        bounds = set(run_bounds("menusetup") + run_bounds("menucleanup"))
+        self.assertEqual([line for line in read_log(self.menu_log) if line in bounds],
+                         [line for program in programs for line in run_bounds(program)])
 
     def remove_sample(self):
         """Uninstalls through the sample's own uninstaller, then removes what is
@@ -194,11 +247,12 @@ class SampleInstallerTest(InstallationTestCase):
 
 
 class MsiSampleTest(SampleInstallerTest):
+    packages = PACKAGES
+    menu_log = unix_path(MSI_MENU_LOG_FOLDER + "\\" + MENU_LOG)
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.packages = {revision: os.path.join(INSTALLERS, "sample-%s.msi" % revision)
-                        for revision in ("18.2", "18.3")}
         cls.product_codes = {revision: product_code(package)
                              for revision, package in cls.packages.items()}
 
@@ -231,6 +285,7 @@ class MsiSampleTest(SampleInstallerTest):
         self.install("18.2")
         self.assert_installed("18.2")
         self.assertTrue(self.registered("18.2"))
+        self.assert_runs_logged("menusetup")
 
     def test_removal_leaves_no_shortcut_and_no_folder(self):
         self.install("18.2")
@@ -238,6 +293,7 @@ class MsiSampleTest(SampleInstallerTest):
         self.uninstall("18.2")
         self.assert_removed()
         self.assertFalse(self.registered("18.2"))
+        self.assert_runs_logged("menusetup", "menucleanup")
 
     def test_major_upgrade_leaves_only_the_new_shortcut(self):
         self.install("18.2")
@@ -260,9 +316,26 @@ class MsiSampleTest(SampleInstallerTest):
         self.uninstall("18.3")
         self.assert_removed()
         self.assertFalse(self.registered("18.3"))
+        self.assert_runs_logged("menusetup", "menucleanup", "menusetup", "menucleanup")
 
     def test_users_file_in_fluid_dynamics_survives_removal(self):
         self.assert_users_file_survives_removal()
+
+
+class MsiProgramActionsTest(unittest.TestCase):
+    """How the MSI packages run the programs, rollback included, read from
+    their tables: Wine's msiexec never starts a rollback action's program."""
+
+    def test_each_step_has_its_rollback_right_before_it(self):
+        for revision, package in PACKAGES.items():
+            with self.subTest(revision=revision):
+                programs = ("menusetup.exe", "menucleanup.exe")
+                actions = [row for row in msi_table(package, "CustomAction") if row[2] in programs]
+                sequence = {row[0]: row for row in msi_table(package, "InstallExecuteSequence")}
+                self.assertEqual({action: (int(kind), program, command_line, sequence[action][1],
+                                           int(sequence[action][2]))
+                                  for action, kind, program, command_line, *_ in actions},
+                                 PROGRAM_ACTIONS)
 
 
 class NsisSampleTest(SampleInstallerTest):
@@ -274,6 +347,7 @@ class NsisSampleTest(SampleInstallerTest):
         cls.uninstaller = cls.root + "\\uninstall.exe"
         temp = run(["wine", "cmd", "/c", "echo", "%TEMP%"], capture_output=True, check=True)
         cls.temp_unix = unix_path(temp.stdout.decode().strip())
+        cls.menu_log = os.path.join(cls.temp_unix, MENU_LOG)
 
     def setUp(self):
         # The uninstaller leaves its copy behind in a folder of its own.
@@ -324,6 +398,7 @@ class NsisSampleTest(SampleInstallerTest):
         self.uninstall()
         self.assert_removed()
         self.assertIsNone(registry_value(NSIS_UNINSTALL_KEY, "UninstallString"))
+        self.assert_runs_logged("menusetup", "menucleanup")
 
     def test_users_file_in_fluid_dynamics_survives_uninstall(self):
         self.assert_users_file_survives_removal()
