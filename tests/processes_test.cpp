@@ -81,7 +81,8 @@ Child StartChild(const std::wstring& program, const std::wstring& steps) {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start the child program");
+    throw std::runtime_error("cannot start " + WideToUtf8(commandLine) + ": error " +
+                             std::to_string(GetLastError()));
   }
   CloseHandle(process.hThread);
   return Child(process.hProcess);
@@ -190,9 +191,10 @@ TEST(TerminateProcessesByName, SparesTheCallerWhoseOwnNameMatches) {
   ASSERT_TRUE(CopyFileW(ChildProgram().c_str(), sibling.c_str(), FALSE));
   Child child = StartChild(sibling, L"sleep forever");
 
-  const std::wstring output = RunProbeCopy(scratch / (base + L".exe"), "terminate-own-name");
-  EXPECT_EQ(ProbeValue(output, L"result"), L"1");
-  EXPECT_EQ(ProbeValue(output, L"survived"), L"1");
+  const ProgramRun run = RunProbeCopy(scratch / (base + L".exe"), "terminate-own-name");
+  SCOPED_TRACE(run);
+  EXPECT_EQ(ProbeValue(run.output, L"result"), L"1");
+  EXPECT_EQ(ProbeValue(run.output, L"survived"), L"1");
   EXPECT_TRUE(child.EndsWithin(10000));
 }
 

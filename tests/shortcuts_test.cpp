@@ -302,9 +302,10 @@ TEST(ProgramsShortcut, LocalRevisionVariantsReadTheFileBesideTheProgram) {
   ScratchFolder scratch(L"local");
   WriteBytes(scratch / L"relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.7\"");
   ScopedEnvironmentVariable folder(L"MENUTOOLS_TEST_FOLDER", own.argument().c_str());
-  const std::wstring output = RunProbeCopy(scratch / L"probe.exe", "local-revision");
-  EXPECT_EQ(ProbeValue(output, L"created"), L"1");
-  EXPECT_EQ(ProbeValue(output, L"removed"), L"1");
+  const ProgramRun run = RunProbeCopy(scratch / L"probe.exe", "local-revision");
+  SCOPED_TRACE(run);
+  EXPECT_EQ(ProbeValue(run.output, L"created"), L"1");
+  EXPECT_EQ(ProbeValue(run.output, L"removed"), L"1");
 }
 
 }  // namespace
