@@ -231,6 +231,12 @@ void PrintInstallRootProbe() {
   ProbePrint(L"module_short_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded - 1)));
   ProbePrint(L"module_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded)));
   ProbePrint(L"module_text", module.text());
+  for (const auto& copy : {std::make_pair(L"module_copy", CopyModulePath),
+                           std::make_pair(L"root_copy", CopyInstallRoot)}) {
+    wchar_t* text = copy.second();
+    ProbePrint(copy.first, text);
+    FreeAndClear(&text);
+  }
 }
 const bool kInstallRootProbe = RegisterProbe("install-root", PrintInstallRootProbe);
 
@@ -266,6 +272,8 @@ TEST(InstallRoot, FourLevelsBelowTheRootUsesTheCapacityForm) {
   EXPECT_EQ(ProbeValue(output, L"module_short_result"), L"27");
   EXPECT_EQ(ProbeValue(output, L"module_result"), L"0");
   EXPECT_EQ(ProbeValue(output, L"module_text"), program);
+  EXPECT_EQ(ProbeValue(output, L"module_copy"), program);
+  EXPECT_EQ(ProbeValue(output, L"root_copy"), L"C:\\R");
 }
 
 TEST(InstallRoot, FewerLevelsClimbToTheDriveRoot) {
