@@ -9,6 +9,21 @@
 WINE32_LOADER=/usr/lib/wine/wine
 WINE64_LOADER=/usr/lib/wine/wine64
 
+# Wine 8 cannot lay out every process in an address space that Linux
+# randomises: about one start in 8,000 here, it finds the address of its
+# shared user data page taken ("failed to map the shared user data:
+# c0000018", shown only while Wine's error messages are on) and the process
+# exits with 1 before any code of its program runs. Runs the calling script
+# again ($0, with the arguments given here) with the randomisation off, which
+# every process it starts inherits, Wine's included; once, and only where the
+# host allows it (a container may not).
+wine_fixed_layout() {
+  [ -z "${MENUTOOLS_FIXED_LAYOUT:-}" ] || return 0
+  export MENUTOOLS_FIXED_LAYOUT=1
+  setarch -R true 2>/dev/null || return 0
+  exec setarch -R "$0" "$@"
+}
+
 # Makes `wine`, `wineboot` and `winepath` start the programs of one
 # architecture: x86, the 32-bit programs, through Debian's wrappers (as
 # before), or x64, the 64-bit programs, through the 64-bit loader. Needs
