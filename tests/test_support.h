@@ -32,7 +32,8 @@ class ScratchFolder {
 // Deletes a file or a folder with everything in it; missing paths are fine.
 void RemoveTree(const std::wstring& path);
 
-// Both throw std::runtime_error when the file cannot be opened.
+// Both throw std::runtime_error when the file cannot be opened. ReadBytes
+// shares reading, writing and deletion with whoever has the file open.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
