@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 
 #include "test_support.h"
 
@@ -161,7 +159,7 @@ TEST(SetTextFromResource, GivesItemAndWindowTheDecodedText) {
   EXPECT_EQ(TextOf(test.item()), L"");  // the missing string
 }
 
-// What a helper thread saw of the information box before closing it.
+// What was seen of the information box before it was closed.
 struct SeenBox {
   bool found = false;
   std::wstring caption;
@@ -169,15 +167,10 @@ struct SeenBox {
   HICON icon = nullptr;
 };
 
-BOOL CALLBACK FindInformationBox(HWND window, LPARAM found) {
+bool IsInformationBox(HWND window) {
   wchar_t name[64] = L"";
   GetClassNameW(window, name, 64);
-  if (wcscmp(name, L"#32770") == 0 && TextOf(window) == kInformationCaption &&
-      IsWindowVisible(window)) {
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-  }
-  return TRUE;
+  return wcscmp(name, L"#32770") == 0 && TextOf(window) == kInformationCaption;
 }
 
 BOOL CALLBACK FindIconControl(HWND child, LPARAM icon) {
@@ -192,32 +185,37 @@ BOOL CALLBACK FindIconControl(HWND child, LPARAM icon) {
   return TRUE;
 }
 
-// Runs `show` on this thread while a helper thread looks for the box that
-// this thread shows, records it and closes it with OK.
+// The box being shown on this thread, recorded and closed with OK once it
+// has set itself up: a hook of the thread's own sees its WM_INITDIALOG
+// return, so nothing has to look for the box meanwhile.
+SeenBox* g_seenBox = nullptr;
+
+LRESULT CALLBACK RecordAndCloseAfterSetUp(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  const HWND box = call->hwnd;
+  if (code == HC_ACTION && call->message == WM_INITDIALOG && g_seenBox != nullptr &&
+      !g_seenBox->found && IsInformationBox(box)) {
+    g_seenBox->found = true;
+    g_seenBox->caption = TextOf(box);
+    g_seenBox->text = TextOf(GetDlgItem(box, 0xFFFF));
+    EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&g_seenBox->icon));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Runs `show` on this thread and records and closes the information box it
+// shows.
 template <typename Show>
 SeenBox ShowAndClose(Show show) {
   SeenBox seen;
-  std::atomic<bool> returned{false};
-  const DWORD owner = GetCurrentThreadId();
-  std::thread closer([&] {
-    constexpr int kAttempts = 600;  // 30 s in all: generous under a busy Wine
-    for (int attempt = 0; attempt < kAttempts && !returned; ++attempt) {
-      HWND box = nullptr;
-      EnumThreadWindows(owner, FindInformationBox, reinterpret_cast<LPARAM>(&box));
-      if (box != nullptr) {
-        seen.found = true;
-        seen.caption = TextOf(box);
-        seen.text = TextOf(GetDlgItem(box, 0xFFFF));
-        EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&seen.icon));
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        return;
-      }
-      Sleep(50);
-    }
-  });
+  g_seenBox = &seen;
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, RecordAndCloseAfterSetUp, nullptr,
+                                 GetCurrentThreadId());
+  EXPECT_NE(hook, nullptr);
   show();
-  returned = true;
-  closer.join();
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
+  g_seenBox = nullptr;
   return seen;
 }
 

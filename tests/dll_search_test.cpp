@@ -38,14 +38,14 @@ TEST(RestrictDllSearchToSystem, LoadByBareNameIgnoresADllPlantedBesideTheProgram
   ASSERT_TRUE(CopyFileW(BesideOwnProgram(L"planted.dll").c_str(), (scratch / kPlantedName).c_str(),
                         FALSE));
 
-  const std::wstring restricted = RunProbeCopy(scratch / L"searcher.exe", "dll-search-restricted");
-  EXPECT_EQ(ProbeValue(restricted, L"restricted"), L"1");
-  EXPECT_EQ(ProbeValue(restricted, L"loaded"), L"1");
-  EXPECT_EQ(ProbeValue(restricted, L"planted"), L"0");
+  const ProgramRun restricted = RunProbeCopy(scratch / L"searcher.exe", "dll-search-restricted");
+  EXPECT_EQ(ProbeValue(restricted.output, L"restricted"), L"1") << restricted;
+  EXPECT_EQ(ProbeValue(restricted.output, L"loaded"), L"1") << restricted;
+  EXPECT_EQ(ProbeValue(restricted.output, L"planted"), L"0") << restricted;
 
-  const std::wstring open = RunProbeCopy(scratch / L"searcher.exe", "dll-search-default");
-  EXPECT_EQ(ProbeValue(open, L"loaded"), L"1");
-  EXPECT_EQ(ProbeValue(open, L"planted"), L"1");
+  const ProgramRun open = RunProbeCopy(scratch / L"searcher.exe", "dll-search-default");
+  EXPECT_EQ(ProbeValue(open.output, L"loaded"), L"1") << open;
+  EXPECT_EQ(ProbeValue(open.output, L"planted"), L"1") << open;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,7 @@ struct ProbeResult {
   std::wstring detected;
   std::wstring got;
   std::wstring servicePack;
+  std::string run;  // how the probe's run ended, for failure messages
 };
 
 // Runs the edition probe in a copy of this program for which Wine reports the
@@ -141,8 +143,12 @@ ProbeResult ProbeUnder(const std::wstring& setting) {
   const std::wstring exeName = UniqueName(L"edition-" + setting) + L".exe";
   TestKey appDefaults(HKEY_CURRENT_USER, kAppDefaultsKey + exeName);
   appDefaults.SetText(L"Version", setting);
-  const std::wstring output = RunProbeCopy(folder / exeName, kEditionProbe);
+  const ProgramRun run = RunProbeCopy(folder / exeName, kEditionProbe);
+  const std::wstring& output = run.output;
   ProbeResult result;
+  std::ostringstream described;
+  described << run;
+  result.run = described.str();
   result.major = std::stoul(L"0" + ProbeValue(output, L"major"));
   result.minor = std::stoul(L"0" + ProbeValue(output, L"minor"));
   result.productType = static_cast<BYTE>(std::stoul(L"0" + ProbeValue(output, L"productType")));
@@ -323,7 +329,7 @@ TEST(DetectWindowsEdition, FollowsEveryVersionWineCanReport) {
   for (const auto& setting : kSettings) {
     const ProbeResult result = ProbeUnder(setting.setting);
     results[setting.setting] = result;
-    const std::string where = WideToUtf8(setting.setting);
+    const std::string where = WideToUtf8(setting.setting) + ", " + result.run;
     bool expectedVersion = false;
     for (const auto& version : setting.versions) {
       expectedVersion |= version.first == result.major && version.second == result.minor;
@@ -359,7 +365,7 @@ TEST(DetectWindowsEdition, TellsHpcServersByASubkeyUnderMicrosoft) {
   subkey.Create();
   for (const wchar_t* setting : {L"win2008", L"win7", L"win2008r2", L"vista", L"win2003"}) {
     const ProbeResult result = ProbeUnder(setting);
-    const std::string where = WideToUtf8(setting);
+    const std::string where = WideToUtf8(setting) + ", " + result.run;
     const Row* row = FindRow(result.major, result.minor, result.productType, true);
     ASSERT_NE(row, nullptr) << where;
     EXPECT_EQ(result.detected, Utf8ToWide(OnlyFlag(row->flag))) << where;

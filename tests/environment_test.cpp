@@ -311,7 +311,7 @@ TEST(EnvironmentValues, KeyThatDoesNotOpenGivesEFailAndChangesNothing) {
 
 // What the 64-bit reg.exe of a 64-bit Windows prints for one value; a 32-bit
 // program under WOW64 reaches the native System32 folder as Sysnative.
-std::wstring QueryWith64BitReg(const std::wstring& key, const std::wstring& name) {
+ProgramRun QueryWith64BitReg(const std::wstring& key, const std::wstring& name) {
   wchar_t windows[MAX_PATH + 1] = L"";
   GetWindowsDirectoryW(windows, MAX_PATH);
   const wchar_t* nativeSystem = RunsUnderWow64() ? L"\\Sysnative" : L"\\System32";
@@ -346,18 +346,20 @@ TEST(EnvironmentValues, WrittenAndDeletedValuesAreWhatA64BitReaderSees) {
           << "view " << view;
     }
     if (windows64) {
-      const std::wstring printed = QueryWith64BitReg(key, variable.name());
-      EXPECT_NE(printed.find(variable.name() + L"    REG_SZ    " + value + L"\r\n"),
+      const ProgramRun printed = QueryWith64BitReg(key, variable.name());
+      EXPECT_NE(printed.output.find(variable.name() + L"    REG_SZ    " + value + L"\r\n"),
                 std::wstring::npos)
-          << WideToUtf8(printed);
+          << printed;
     }
 
     ASSERT_EQ(DeleteEnvironmentValue(variable.c_str(), s.scope), S_OK);
     EXPECT_FALSE(ReadRegistryValue(s.root, s.key, variable.name(), KEY_WOW64_64KEY).exists);
     if (windows64) {
-      const std::wstring printed = QueryWith64BitReg(key, variable.name());
-      EXPECT_EQ(printed.find(variable.name()), std::wstring::npos)
-          << WideToUtf8(printed);
+      const ProgramRun printed = QueryWith64BitReg(key, variable.name());
+      // reg.exe ran, and found no such value.
+      constexpr DWORD kRegFailed = 1;
+      EXPECT_EQ(printed.exitCode, kRegFailed) << printed;
+      EXPECT_EQ(printed.output.find(variable.name()), std::wstring::npos) << printed;
     }
   }
 }

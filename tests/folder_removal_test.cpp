@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "install_layout.h"
+#include "paths.h"
 #include "shortcuts.h"
 #include "test_support.h"
 
@@ -102,6 +103,18 @@ TEST(ProgramsFolders, RemovesTheSuiteFoldersInTheFolderTheCallerWorksIn) {
     EXPECT_EQ(RemoveProgramsFolder(own.name().c_str()), 0);
     EXPECT_FALSE(FolderExists(own.suite()));
     EXPECT_TRUE(FolderExists(other.fluidDynamics()));
+    // Both levels at once.
+    own.Create();
+    EXPECT_EQ(RemoveProgramsFolderLevels(own.argument().c_str()), 0);
+    EXPECT_FALSE(FolderExists(own.suite()));
+    // Beside them, a folder of the system's own, which is never removed.
+    const std::wstring startUp = own.programs() + L"\\StartUp";
+    size_t length = 0;
+    wchar_t* known = CopyInnermostKnownFolder(
+        own.programs().substr(0, own.programs().rfind(L'\\')).c_str(), startUp.c_str(), &length);
+    EXPECT_STREQ(known, user.standard ? L"Startup" : L"Common Startup");
+    EXPECT_EQ(length, startUp.size());
+    FreeAndClear(&known);
   });
 }
 

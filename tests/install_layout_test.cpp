@@ -231,6 +231,12 @@ void PrintInstallRootProbe() {
   ProbePrint(L"module_short_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded - 1)));
   ProbePrint(L"module_result", std::to_wstring(GetModulePath(module.data(), moduleNeeded)));
   ProbePrint(L"module_text", module.text());
+  for (const auto& copy : {std::make_pair(L"module_copy", CopyModulePath),
+                           std::make_pair(L"root_copy", CopyInstallRoot)}) {
+    wchar_t* text = copy.second();
+    ProbePrint(copy.first, text);
+    FreeAndClear(&text);
+  }
 }
 const bool kInstallRootProbe = RegisterProbe("install-root", PrintInstallRootProbe);
 
@@ -253,8 +259,10 @@ const bool kReleaseProbe = RegisterProbe("release", PrintReleaseProbe);
 TEST(InstallRoot, FourLevelsBelowTheRootUsesTheCapacityForm) {
   // C:\R\a\b\c\d\menusetup.exe has 26 characters.
   const std::wstring program = L"C:\\R\\a\\b\\c\\d\\menusetup.exe";
-  const std::wstring output = RunProbeCopy(program, "install-root");
+  const ProgramRun run = RunProbeCopy(program, "install-root");
   RemoveTree(L"C:\\R");
+  SCOPED_TRACE(run);
+  const std::wstring& output = run.output;
   EXPECT_EQ(ProbeValue(output, L"needed"), L"27");
   EXPECT_EQ(ProbeValue(output, L"exact_result"), L"0");
   EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\R");
@@ -264,14 +272,16 @@ TEST(InstallRoot, FourLevelsBelowTheRootUsesTheCapacityForm) {
   EXPECT_EQ(ProbeValue(output, L"module_short_result"), L"27");
   EXPECT_EQ(ProbeValue(output, L"module_result"), L"0");
   EXPECT_EQ(ProbeValue(output, L"module_text"), program);
+  EXPECT_EQ(ProbeValue(output, L"module_copy"), program);
+  EXPECT_EQ(ProbeValue(output, L"root_copy"), L"C:\\R");
 }
 
 TEST(InstallRoot, FewerLevelsClimbToTheDriveRoot) {
   ScratchFolder scratch(L"shallow");
   const std::wstring folder = L"C:\\" + UniqueName(L"shallow");
-  const std::wstring output = RunProbeCopy(folder + L"\\a\\b\\menusetup.exe", "install-root");
+  const ProgramRun run = RunProbeCopy(folder + L"\\a\\b\\menusetup.exe", "install-root");
   RemoveTree(folder);
-  EXPECT_EQ(ProbeValue(output, L"exact_text"), L"C:\\");
+  EXPECT_EQ(ProbeValue(run.output, L"exact_text"), L"C:\\") << run;
 }
 
 TEST(InstallRoot, AbsoluteOnlyWithADriveOrAServerAndShare) {
@@ -312,7 +322,9 @@ TEST(InstallRoot, ReadersFindTheGlobalAndTheLocalReleaseInformation) {
              "startMenuShortcutAppendRevision=\"18.2\"/>");
   WriteBytes(programFolder + L"\\relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.1\"");
 
-  const std::wstring output = RunProbeCopy(programFolder + L"\\probe.exe", "release");
+  const ProgramRun run = RunProbeCopy(programFolder + L"\\probe.exe", "release");
+  SCOPED_TRACE(run);
+  const std::wstring& output = run.output;
   EXPECT_EQ(ProbeValue(output, L"folder_size"), L"16");
   EXPECT_EQ(ProbeValue(output, L"folder"), L"Velmora \u00DC 18.2");
   EXPECT_EQ(ProbeValue(output, L"revision"), L"18.2");

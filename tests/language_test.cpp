@@ -500,14 +500,20 @@ HANDLE StartWithOutputTo(std::wstring commandLine, std::wstring environment,
   const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr,
                                       /*bInheritHandles=*/TRUE, CREATE_UNICODE_ENVIRONMENT,
                                       environment.data(), nullptr, &startup, &process);
+  const DWORD startError = GetLastError();
   CloseHandle(output);
-  if (!started) throw std::runtime_error("cannot start the probe");
+  if (!started) {
+    throw std::runtime_error("cannot start " + WideToUtf8(commandLine) + ": error " +
+                             std::to_string(startError));
+  }
   if (process.hThread != nullptr) CloseHandle(process.hThread);
   return process.hProcess;
 }
 
 // Runs the probe in a Wine process of its own whose Unix locale is
-// `unixLocale`, and returns what it printed ("" when it did not finish).
+// `unixLocale`, and returns what it printed; one that does not finish fails
+// the test with what it wrote (Wine's words when it did not start), and gives
+// "".
 std::wstring RunLocaleProbe(const std::wstring& unixLocale,
                             const std::vector<std::wstring>& probeVariables,
                             const std::wstring& outputPath) {
@@ -522,7 +528,12 @@ std::wstring RunLocaleProbe(const std::wstring& unixLocale,
   if (process != nullptr) CloseHandle(process);
   const bool finished = WaitForSingleObject(done, kProbeTimeoutMs) == WAIT_OBJECT_0;
   CloseHandle(done);
-  return finished ? Utf8ToWide(ReadBytes(outputPath)) : L"";
+  const std::wstring output = Utf8ToWide(ReadBytes(outputPath));
+  if (!finished) {
+    ADD_FAILURE() << "the locale probe did not finish within " << kProbeTimeoutMs / 1000
+                  << " s; it wrote: " << WideToUtf8(output);
+  }
+  return finished ? output : L"";
 }
 
 std::wstring MirroredLocale() {

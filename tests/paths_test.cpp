@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "release.h"
 #include "strings.h"
 #include "test_support.h"
 
@@ -52,6 +53,14 @@ TEST(Directories, CreateDirectoryTreeCreatesEveryMissingLevel) {
   WriteBytes(deepest + L"\\keep.txt", "kept");
   EXPECT_EQ(CreateDirectoryTree((deepest + L"\\").c_str()), 0);
   EXPECT_EQ(ReadBytes(deepest + L"\\keep.txt"), "kept");
+  // Plain folders pass the judges of levels, one by one and all the way down.
+  BOOL created = FALSE;
+  EXPECT_TRUE(CreateLevelItself((deepest + L"\\w").c_str(), /*judge=*/TRUE, "Refused", &created));
+  EXPECT_TRUE(created);
+  BOOL missing = TRUE;
+  EXPECT_TRUE(IsLevelItself(deepest.c_str(), "Refused", &missing));
+  EXPECT_FALSE(missing);
+  EXPECT_TRUE(NoLinkBelow(scratch.path().c_str(), (deepest + L"\\w").c_str(), "Refused"));
 }
 
 TEST(Directories, EnsureDirectoryCreatesOneLevelOnly) {
@@ -68,6 +77,18 @@ TEST(Directories, EnsureDirectoryCreatesOneLevelOnly) {
   EXPECT_TRUE(PathExists(file.c_str()));
   EXPECT_TRUE(PathExists(scratch.path().c_str()));
   EXPECT_FALSE(PathExists((scratch / L"nothing").c_str()));
+
+  // A file of one name may be written in place, and goes through its handle.
+  BOOL exists = FALSE;
+  EXPECT_TRUE(MayWriteFileItself(file.c_str(), "Refused", &exists));
+  EXPECT_TRUE(exists);
+  ObjectProblem problem = kObjectMissing;
+  HANDLE opened = OpenObjectItself(file.c_str(), DELETE, OPEN_EXISTING, 0, &problem);
+  EXPECT_EQ(problem, kObjectIsItself);
+  EXPECT_TRUE(DeleteOpenObject(opened));
+  CloseHandleAndClear(&opened);
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_STREQ(DescribeObjectProblem(kObjectIsReparsePoint), "is a link (a reparse point)");
 }
 
 // Wine keeps no access list of its own on files (it shows one made from the
@@ -106,6 +127,9 @@ TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
   for (const Case& c : cases) {
     EXPECT_EQ(PathStaysInside(folder, c.path), c.inside) << c.path;
   }
+  wchar_t* full = CopyFullPath(L"C:\\Start\\Programs\\a/..\\\\b.\\x.lnk");
+  EXPECT_STREQ(full, L"C:\\Start\\Programs\\b\\x.lnk");
+  FreeAndClear(&full);
   EXPECT_FALSE(PathStaysInside(L"", L"\\Suite\\x.lnk"));
   EXPECT_FALSE(PathStaysInside(L"\\Start", L"\\Start\\x.lnk"));
   EXPECT_FALSE(PathStaysInside(L"C:\\Start\\", L"C:\\Start\\x.lnk"));
@@ -132,6 +156,11 @@ TEST(NameRules, PlainNamePartsRefuseReservedControlAndBidirectionalCharacters) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsPlainNamePart(c.name.c_str()), c.plain) << WideToUtf8(c.name);
+    // Past U+2000 the cases hold one character after "a": a bidirectional
+    // control where the name is refused.
+    if (c.name.size() == 2 && c.name[1] >= 0x2000) {
+      EXPECT_EQ(IsBidirectionalControl(c.name[1]), !c.plain) << WideToUtf8(c.name);
+    }
   }
 }
 

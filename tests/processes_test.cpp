@@ -26,20 +26,31 @@ std::wstring ChildCommand(const std::wstring& steps) {
 }
 
 // What a child's "report" step wrote, once it is there; "" after 20 seconds.
+// The child renames the whole report into place: each change of a name in
+// its folder is looked at, none is waited for longer than needed.
 std::wstring WaitForReport(const std::wstring& path) {
+  constexpr DWORD kLongestWaitMs = 20000;
+  const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+  HANDLE changes = FindFirstChangeNotificationW(folder.c_str(), /*bWatchSubtree=*/FALSE,
+                                                FILE_NOTIFY_CHANGE_FILE_NAME);
+  if (changes == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot watch the report's folder");
   const auto start = Clock::now();
-  // The child renames the whole report into place; for a moment after the
-  // rename the file may still be held open by the call that renamed it.
-  while (SecondsSince(start) < 20) {
+  std::wstring report;
+  for (;;) {
+    // ReadBytes shares deletion: the renaming call may still hold the file.
     if (FileExists(path)) {
-      try {
-        return Utf8ToWide(ReadBytes(path));
-      } catch (const std::runtime_error&) {
-      }
+      report = Utf8ToWide(ReadBytes(path));
+      break;
     }
-    Sleep(20);
+    const auto waited = static_cast<DWORD>(SecondsSince(start) * 1000);
+    if (waited >= kLongestWaitMs ||
+        WaitForSingleObject(changes, kLongestWaitMs - waited) != WAIT_OBJECT_0) {
+      break;
+    }
+    FindNextChangeNotification(changes);
   }
-  return L"";
+  FindCloseChangeNotification(changes);
+  return report;
 }
 
 // A child process, ended when the test is done with it and it still runs.
@@ -81,7 +92,8 @@ Child StartChild(const std::wstring& program, const std::wstring& steps) {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start the child program");
+    throw std::runtime_error("cannot start " + WideToUtf8(commandLine) + ": error " +
+                             std::to_string(GetLastError()));
   }
   CloseHandle(process.hThread);
   return Child(process.hProcess);
@@ -190,9 +202,10 @@ TEST(TerminateProcessesByName, SparesTheCallerWhoseOwnNameMatches) {
   ASSERT_TRUE(CopyFileW(ChildProgram().c_str(), sibling.c_str(), FALSE));
   Child child = StartChild(sibling, L"sleep forever");
 
-  const std::wstring output = RunProbeCopy(scratch / (base + L".exe"), "terminate-own-name");
-  EXPECT_EQ(ProbeValue(output, L"result"), L"1");
-  EXPECT_EQ(ProbeValue(output, L"survived"), L"1");
+  const ProgramRun run = RunProbeCopy(scratch / (base + L".exe"), "terminate-own-name");
+  SCOPED_TRACE(run);
+  EXPECT_EQ(ProbeValue(run.output, L"result"), L"1");
+  EXPECT_EQ(ProbeValue(run.output, L"survived"), L"1");
   EXPECT_TRUE(child.EndsWithin(10000));
 }
 

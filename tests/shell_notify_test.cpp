@@ -169,6 +169,21 @@ TEST_F(WatchedStartMenu, SavingAnnouncesEachNewFolderOutermostFirstThenTheShortc
   EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_MKDIR, fluidDynamics_},
                                       {SHCNE_CREATE, link_},
                                       {SHCNE_UPDATEDIR, suite_}}));
+
+  // The steps one by one: the folders of a save that then failed, and one
+  // more level below a folder judged from the top.
+  const std::wstring extra = suite_ + L"\\Extra";
+  wchar_t* firstNew = CreateFolderTreeAnnounced((extra + L"\\Fluid Dynamics").c_str());
+  EXPECT_STREQ(firstNew, extra.c_str());
+  AnnounceShortcutSaved((extra + L"\\Fluid Dynamics\\x.lnk").c_str(), firstNew, FALSE, FALSE);
+  FreeAndClear(&firstNew);
+  EXPECT_TRUE(CreateFolderLevelsAnnounced(programs_.c_str(), (extra + L"\\More").c_str(), &firstNew));
+  EXPECT_STREQ(firstNew, (extra + L"\\More").c_str());
+  FreeAndClear(&firstNew);
+  EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_MKDIR, extra},
+                                      {SHCNE_MKDIR, extra + L"\\Fluid Dynamics"},
+                                      {SHCNE_UPDATEDIR, suite_},
+                                      {SHCNE_MKDIR, extra + L"\\More"}}));
 }
 
 TEST_F(WatchedStartMenu, RefusedSavesAnnounceNothingAndFailedOnesOnlyTheirFolders) {
@@ -211,6 +226,10 @@ TEST_F(WatchedStartMenu, DeletingAnnouncesOnlyAShortcutThatWasThere) {
   RemoveProgramsShortcut(menu_.argument().c_str(), L"RUVO", L"18.2");
   EXPECT_EQ(DeleteShortcutFile(link_.c_str()), E_FAIL);
   EXPECT_EQ(watcher_.Take(), Changes{});
+  // Announced directly, the deletion gives the same two changes as above.
+  AnnounceFileDeleted(link_.c_str());
+  EXPECT_EQ(watcher_.Take(),
+            (Changes{{SHCNE_DELETE, link_}, {SHCNE_UPDATEDIR, fluidDynamics_}}));
 }
 
 TEST_F(WatchedStartMenu, RemovingAnnouncesOnlyFoldersThatWent) {
@@ -237,6 +256,9 @@ TEST_F(WatchedStartMenu, RemovingAnnouncesOnlyFoldersThatWent) {
             (Changes{{SHCNE_RMDIR, fluidDynamics_}, {SHCNE_UPDATEDIR, suite_}}));
   RemoveProgramsFolder(menu_.name().c_str());
   ASSERT_FALSE(FolderExists(suite_));
+  EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_RMDIR, suite_}, {SHCNE_UPDATEDIR, programs_}}));
+  // Announced directly, the removal gives the same two changes.
+  AnnounceFolderRemoved(suite_.c_str());
   EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_RMDIR, suite_}, {SHCNE_UPDATEDIR, programs_}}));
 }
 

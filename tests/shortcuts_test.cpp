@@ -281,30 +281,53 @@ TEST(ProgramsShortcut, ForwardSlashesAndRepeatedBackslashesNameTheSameFolders) {
   EXPECT_TRUE(FolderExists(own.suite()));
 }
 
-// Runs in a copy of the test program with a relinfo.xml beside it: the
-// local-revision variants in the folder that MENUTOOLS_TEST_FOLDER names.
-void PrintLocalRevisionProbe() {
+// Runs in a copy of the test program four folders below an install root,
+// with the install root's relinfo.xml and another one beside the program: the
+// variants that read a revision, in the folder that MENUTOOLS_TEST_FOLDER
+// names.
+void PrintReadRevisionProbe() {
+  const struct {
+    const wchar_t* name;
+    decltype(&CreateProgramsShortcutWithRevision) create;
+    decltype(&RemoveProgramsShortcutWithRevision) remove;
+    const wchar_t* file;
+  } variants[] = {
+      {L"global", CreateProgramsShortcutWithRevision, RemoveProgramsShortcutWithRevision,
+       L"RUVO 18.2.lnk"},
+      {L"local", CreateProgramsShortcutWithLocalRevision, RemoveProgramsShortcutWithLocalRevision,
+       L"RUVO 18.2.7.lnk"},
+  };
   wchar_t folder[MAX_PATH] = L"";
   GetEnvironmentVariableW(L"MENUTOOLS_TEST_FOLDER", folder, MAX_PATH);
-  CreateProgramsShortcutWithLocalRevision(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"", L"",
-                                          folder, L"RUVO", L"Start", SW_SHOWNORMAL);
   wchar_t* programs = CopyProgramsFolder();
-  const std::wstring link = std::wstring(programs) + folder + L"RUVO 18.2.7.lnk";
+  for (const auto& v : variants) {
+    v.create(L"D:\\S\\RUVO\\bin\\", L"ruvo5.exe", L"", L"", L"", folder, L"RUVO", L"Start",
+             SW_SHOWNORMAL);
+    const std::wstring link = std::wstring(programs) + folder + v.file;
+    ProbePrint(std::wstring(v.name) + L"_created", FileExists(link) ? L"1" : L"0");
+    v.remove(folder, L"RUVO");
+    ProbePrint(std::wstring(v.name) + L"_removed", FileExists(link) ? L"0" : L"1");
+  }
   FreeAndClear(&programs);
-  ProbePrint(L"created", FileExists(link) ? L"1" : L"0");
-  RemoveProgramsShortcutWithLocalRevision(folder, L"RUVO");
-  ProbePrint(L"removed", FileExists(link) ? L"0" : L"1");
 }
-const bool kLocalRevisionProbe = RegisterProbe("local-revision", PrintLocalRevisionProbe);
+const bool kReadRevisionProbe = RegisterProbe("read-revision", PrintReadRevisionProbe);
 
-TEST(ProgramsShortcut, LocalRevisionVariantsReadTheFileBesideTheProgram) {
+TEST(ProgramsShortcut, RevisionVariantsReadTheInstallRootsOrTheProgramsOwnFile) {
   StartMenuFolders own;
-  ScratchFolder scratch(L"local");
-  WriteBytes(scratch / L"relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.7\"");
+  ScratchFolder root(L"revisions");
+  const std::wstring programFolder = root / L"commonfiles\\setup\\menu\\win32";
+  CreateDirectoryTree((root / L"commonfiles\\globalsettings").c_str());
+  CreateDirectoryTree(programFolder.c_str());
+  WriteBytes(root / L"commonfiles\\globalsettings\\relinfo.xml",
+             "startMenuShortcutAppendRevision=\"18.2\"");
+  WriteBytes(programFolder + L"\\relinfo.xml", "startMenuShortcutAppendRevision=\"18.2.7\"");
   ScopedEnvironmentVariable folder(L"MENUTOOLS_TEST_FOLDER", own.argument().c_str());
-  const std::wstring output = RunProbeCopy(scratch / L"probe.exe", "local-revision");
-  EXPECT_EQ(ProbeValue(output, L"created"), L"1");
-  EXPECT_EQ(ProbeValue(output, L"removed"), L"1");
+  const ProgramRun run = RunProbeCopy(programFolder + L"\\probe.exe", "read-revision");
+  SCOPED_TRACE(run);
+  for (const std::wstring variant : {L"global", L"local"}) {
+    EXPECT_EQ(ProbeValue(run.output, variant + L"_created"), L"1") << WideToUtf8(variant);
+    EXPECT_EQ(ProbeValue(run.output, variant + L"_removed"), L"1") << WideToUtf8(variant);
+  }
 }
 
 }  // namespace

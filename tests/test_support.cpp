@@ -8,7 +8,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
+#include <thread>
 
 #include "install_layout.h"
 #include "shortcuts.h"
@@ -73,8 +75,9 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string ReadBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot read a test file");
   std::string bytes(GetFileSize(file, nullptr), '\0');
   DWORD read = 0;
@@ -349,46 +352,109 @@ bool RunsUnderWow64() {
 
 bool OnWindows64() { return sizeof(void*) == sizeof(UINT64) || RunsUnderWow64(); }
 
-std::wstring RunAndCapture(std::wstring commandLine) {
+namespace {
+
+// The system's text for a Win32 error, without its line end.
+std::string SystemErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = length > 0 ? std::wstring(text, length) : L"no text for it";
+  LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+    message.pop_back();
+  }
+  return WideToUtf8(message);
+}
+
+// Everything written into a pipe until its last write end is closed. A read
+// of no bytes is not the end: a writer may write nothing.
+std::string ReadToEnd(HANDLE pipe) {
+  std::string bytes;
+  char chunk[4096];
+  DWORD read = 0;
+  while (ReadFile(pipe, chunk, sizeof(chunk), &read, nullptr)) bytes.append(chunk, read);
+  return bytes;
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& out, const ProgramRun& run) {
+  out << WideToUtf8(run.commandLine) << ": ";
+  if (!run.started) {
+    return out << "not started, error " << run.startError << " (" << SystemErrorText(run.startError)
+               << ")";
+  }
+  // Codes past 255 are mostly NTSTATUS values, such as 0xC0000135 for a DLL
+  // that was not found: shown in hexadecimal too.
+  constexpr DWORD kLargestPlainCode = 255;
+  out << "exit code " << run.exitCode;
+  if (run.exitCode > kLargestPlainCode) out << " (0x" << std::hex << run.exitCode << std::dec << ")";
+  out << ", output: " << (run.output.empty() ? std::string("(none)") : WideToUtf8(run.output));
+  return out << ", error output: "
+             << (run.errors.empty() ? std::string("(none)") : WideToUtf8(run.errors));
+}
+
+ProgramRun RunAndCapture(std::wstring commandLine) {
+  ProgramRun run;
+  run.commandLine = commandLine;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
-  CreatePipe(&readEnd, &writeEnd, &inheritable, 0);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE outputRead = nullptr;
+  HANDLE outputWrite = nullptr;
+  HANDLE errorRead = nullptr;
+  HANDLE errorWrite = nullptr;
+  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0) ||
+      !CreatePipe(&errorRead, &errorWrite, &inheritable, 0)) {
+    throw std::runtime_error("cannot create pipes: error " + std::to_string(GetLastError()));
+  }
+  SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = errorWrite;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
-  CloseHandle(writeEnd);
-  std::string output;
-  char chunk[4096];
-  DWORD read = 0;
-  while (started && ReadFile(readEnd, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-    output.append(chunk, read);
-  }
-  CloseHandle(readEnd);
-  if (started) {
+  run.started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr,
+                               /*bInheritHandles=*/TRUE, 0, nullptr, nullptr, &startup,
+                               &process) != FALSE;
+  if (!run.started) run.startError = GetLastError();
+  CloseHandle(outputWrite);
+  CloseHandle(errorWrite);
+  // Both pipes at once, so that a child that fills one while the other is
+  // read is not held up.
+  std::string errors;
+  std::thread errorReader([&] { errors = ReadToEnd(errorRead); });
+  const std::string output = ReadToEnd(outputRead);
+  errorReader.join();
+  CloseHandle(outputRead);
+  CloseHandle(errorRead);
+  if (run.started) {
     WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
-  return Utf8ToWide(output);
+  run.output = Utf8ToWide(output);
+  run.errors = Utf8ToWide(errors);
+  return run;
 }
 
-std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& probe) {
+ProgramRun RunProbeCopy(const std::wstring& programPath, const std::string& probe) {
   CreateFolders(programPath.substr(0, programPath.rfind(L'\\')));
   if (!CopyFileW(OwnProgramPath().c_str(), programPath.c_str(), FALSE)) {
-    throw std::runtime_error("cannot copy the test program");
+    throw std::runtime_error("cannot copy the test program to " + WideToUtf8(programPath) +
+                             ": error " + std::to_string(GetLastError()));
   }
-  const std::wstring output = RunAndCapture(L"\"" + programPath + L"\" --probe " +
-                                            std::wstring(probe.begin(), probe.end()));
+  const ProgramRun run = RunAndCapture(L"\"" + programPath + L"\" --probe " +
+                                       std::wstring(probe.begin(), probe.end()));
   DeleteFileW(programPath.c_str());
-  return output;
+  if (!run.started || run.exitCode != 0 || run.output.empty()) {
+    ADD_FAILURE() << "probe " << probe << " gave no findings: " << run;
+  }
+  return run;
 }
 
 std::wstring ProbeValue(const std::wstring& output, const std::wstring& name) {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +32,8 @@ class ScratchFolder {
 // Deletes a file or a folder with everything in it; missing paths are fine.
 void RemoveTree(const std::wstring& path);
 
-// Both throw std::runtime_error when the file cannot be opened.
+// Both throw std::runtime_error when the file cannot be opened. ReadBytes
+// shares reading, writing and deletion with whoever has the file open.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
@@ -257,14 +259,34 @@ class TestTurn {
 bool RunsUnderWow64();
 bool OnWindows64();
 
-// Runs `commandLine` on this program's console, waits for it to end and
-// returns what it wrote to its standard output and error, decoded from UTF-8.
-std::wstring RunAndCapture(std::wstring commandLine);
+// How a program that a test ran ended, and what it wrote, each stream decoded
+// from UTF-8.
+struct ProgramRun {
+  std::wstring commandLine;
+  bool started = false;
+  DWORD startError = ERROR_SUCCESS;  // CreateProcessW's error when it did not start
+  DWORD exitCode = 0;
+  std::wstring output;  // standard output
+  std::wstring errors;  // standard error
+};
+
+// For failure messages (SCOPED_TRACE(run), EXPECT_...() << run): the command
+// line, and the system's error and its text when the program did not start,
+// otherwise its exit code and what it wrote to its output and error output.
+std::ostream& operator<<(std::ostream& out, const ProgramRun& run);
+
+// Runs `commandLine` with its standard output and error each on a pipe of its
+// own, waits for it to end and for both pipes to be closed, and returns how it
+// ended.
+ProgramRun RunAndCapture(std::wstring commandLine);
 
 // Copies this test program to `programPath` (creating its folders), runs it
-// there with `--probe NAME` and returns what it printed. Probes are the
-// functions registered below; they print "name=value" lines.
-std::wstring RunProbeCopy(const std::wstring& programPath, const std::string& probe);
+// there with `--probe NAME`, deletes the copy and returns how the run ended.
+// Probes are the functions registered below; they print "name=value" lines
+// on standard output. A run that did not start, ended with another exit code
+// than 0, or printed nothing is a failure of the calling test, reported here
+// with what the run gave.
+ProgramRun RunProbeCopy(const std::wstring& programPath, const std::string& probe);
 
 // "name=value" lines parsed into the value of `name` ("" when absent).
 std::wstring ProbeValue(const std::wstring& output, const std::wstring& name);

@@ -9,6 +9,21 @@
 WINE32_LOADER=/usr/lib/wine/wine
 WINE64_LOADER=/usr/lib/wine/wine64
 
+# Wine 8 cannot lay out every process in an address space that Linux
+# randomises: about one start in 8,000 here, it finds the address of its
+# shared user data page taken ("failed to map the shared user data:
+# c0000018", shown only while Wine's error messages are on) and the process
+# exits with 1 before any code of its program runs. Runs the calling script
+# again ($0, with the arguments given here) with the randomisation off, which
+# every process it starts inherits, Wine's included; once, and only where the
+# host allows it (a container may not).
+wine_fixed_layout() {
+  [ -z "${MENUTOOLS_FIXED_LAYOUT:-}" ] || return 0
+  export MENUTOOLS_FIXED_LAYOUT=1
+  setarch -R true 2>/dev/null || return 0
+  exec setarch -R "$0" "$@"
+}
+
 # Makes `wine`, `wineboot` and `winepath` start the programs of one
 # architecture: x86, the 32-bit programs, through Debian's wrappers (as
 # before), or x64, the 64-bit programs, through the 64-bit loader. Needs
@@ -94,10 +109,30 @@ wine_prepare_prefix() {
   ) 9>"$WINEPREFIX.lock"
 }
 
+# Makes the prefix a copy of the prepared prefix $1, whose HOME was $2, unless
+# it is prepared already: a copy takes a few seconds, a boot 10 to 20. The
+# source's server must not run. The links that a prefix keeps into its HOME
+# (Desktop, Documents and the like) are pointed at this prefix's HOME.
+wine_copy_prefix() {
+  local source=$1 source_home=$2 link target
+  [ -f "$WINEPREFIX/.menutools-prepared" ] && return 0
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.copy"
+  mkdir -p "$(dirname "$WINEPREFIX")" "$HOME"
+  # Into place only when whole, so that a copy cut short is never taken for one.
+  cp -a "$source" "$WINEPREFIX.copy" || return 1
+  find "$WINEPREFIX.copy/drive_c/users" -type l -lname "$source_home*" |
+    while IFS= read -r link; do
+      target=$(readlink "$link")
+      ln -sfn "$HOME${target#"$source_home"}" "$link"
+    done
+  mv "$WINEPREFIX.copy" "$WINEPREFIX"
+}
+
 # Starts the prefix's server, and its desktop process, detached. The first
 # program to touch a window would otherwise start the desktop process itself,
 # which then holds that program's output pipes open until the server ends, and
-# whoever reads those pipes (CTest) waits for it.
+# whoever reads those pipes (CTest) waits for it. Once started, the desktop
+# process keeps the server running until wine_stop_server.
 wine_start_server() {
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1
   wine cmd /c start /b explorer.exe /desktop </dev/null >/dev/null 2>&1

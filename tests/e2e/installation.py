@@ -18,12 +18,22 @@ BIN = os.environ["MENUTOOLS_BIN"]
 ICON = os.environ["MENUTOOLS_ICON"]
 PREFIX = os.environ["WINEPREFIX"]
 RUN_TIMEOUT = 120
+# What a failure message shows of a program's error output at the most.
+ERRORS_SHOWN = 4000
 
 CSIDL_PROGRAMS = 2
 CSIDL_COMMON_PROGRAMS = 23
 
 # Where the programs sit below the install root: four folders.
 PROGRAM_FOLDER = ("commonfiles", "setup", "menu", "win32")
+
+# The host-setup stand-in pauses for half a second before it looks whether
+# menusetup still runs, so that a menusetup that did not wait shows. Only a
+# test of that wait needs the pause (WAITED_FOR); the installations' runs
+# leave it out unless told otherwise. The log's "Process N ended with exit
+# code C" shows the wait too.
+NO_PAUSE = {"RUVO5PARHOSTS_PAUSE_MS": "0"}
+WAITED_FOR = {"RUVO5PARHOSTS_PAUSE_MS": "500"}
 
 
 def unix_path(windows_path):
@@ -36,10 +46,28 @@ def unix_path(windows_path):
     raise ValueError("no Unix path for " + windows_path)
 
 
+class ProgramFailed(AssertionError):
+    """A program that a test ran did not end as the test needs it to."""
+
+
+def how_it_ended(result):
+    """For failure messages: the command a run of subprocess started, its exit
+    code, and the end of what it wrote to its error output (where Wine says
+    why a program did not start)."""
+    errors = result.stderr
+    if isinstance(errors, bytes):
+        errors = errors.decode(errors="replace")
+    if errors is None:
+        errors = "(not kept)"
+    return "%s: exit code %d, error output: %s" % (
+        " ".join(str(word) for word in result.args), result.returncode,
+        errors[-ERRORS_SHOWN:] or "(none)")
+
+
 def wine(program, *arguments, standard_user=False, environment=None, cwd=None):
     """Runs a Windows program, as a standard user if asked, with `environment`
     (a dict) added to Wine's, in the Unix folder `cwd` when given (Wine makes
-    it the current folder); returns its result."""
+    it the current folder); returns its result (how_it_ended tells it)."""
     command = ["wine"]
     if standard_user:
         # runrestricted takes the rest of its command line as typed.
@@ -52,18 +80,27 @@ def wine(program, *arguments, standard_user=False, environment=None, cwd=None):
                           env=dict(os.environ, **environment) if environment else None)
 
 
-def tool_output(tool, *arguments):
+def tool_run(tool, *arguments):
+    """Runs one of the build's test tools, which must exit with 0; returns its
+    result, or raises ProgramFailed naming how it ended."""
     result = wine(os.path.join(BIN, tool), *arguments)
-    return result.returncode, result.stdout.decode("utf-8")
+    if result.returncode != 0:
+        raise ProgramFailed(how_it_ended(result))
+    return result
+
+
+def tool_output(tool, *arguments):
+    """What a test tool printed, decoded from UTF-8; a tool that does not exit
+    with 0, or prints nothing, raises ProgramFailed naming how it ended."""
+    result = tool_run(tool, *arguments)
+    if not result.stdout:
+        raise ProgramFailed("no output: " + how_it_ended(result))
+    return result.stdout.decode("utf-8")
 
 
 @functools.lru_cache(maxsize=None)
 def programs_folder(csidl):
-    result = wine(os.path.join(BIN, "shellfolder.exe"), str(csidl))
-    if result.returncode != 0:
-        raise RuntimeError("no shell folder %d: exit code %d, %s" % (
-            csidl, result.returncode, result.stderr.decode(errors="replace")[-2000:]))
-    return result.stdout.decode("utf-8").strip()
+    return tool_output("shellfolder.exe", str(csidl)).strip()
 
 
 @functools.lru_cache(maxsize=None)
@@ -72,10 +109,10 @@ def windows_platform():
     them (pointer size, IsWow64Process): "x64" (64-bit programs on 64-bit
     Windows), "wow64" (32-bit programs under WOW64 on 64-bit Windows) or
     "win32" (32-bit programs on 32-bit Windows)."""
-    code, output = tool_output("platform.exe")
-    if code != 0 or output.strip() not in ("x64", "wow64", "win32"):
-        raise RuntimeError("no answer from platform.exe: %d %r" % (code, output))
-    return output.strip()
+    output = tool_output("platform.exe").strip()
+    if output not in ("x64", "wow64", "win32"):
+        raise ProgramFailed("platform.exe answered %r" % output)
+    return output
 
 
 def unique(tag):
@@ -101,9 +138,9 @@ def read_host_setup_report(report_unix_path):
 
 
 def read_with_shell(link_windows_path):
-    """The shortcut's properties as the shell link object reads them."""
-    code, output = tool_output("lnkread.exe", link_windows_path)
-    return parse_pairs(output) if code == 0 else None
+    """The shortcut's properties as the shell link object reads them; a file
+    that does not load as a shortcut raises ProgramFailed."""
+    return parse_pairs(tool_output("lnkread.exe", link_windows_path))
 
 
 LNKINFO_FIELDS = {
@@ -195,8 +232,10 @@ class Installation:
         return self.program_folder + "\\" + name
 
     def run(self, name, *arguments, standard_user=False, environment=None):
+        """Runs one of the installation's programs, with `environment` added to
+        NO_PAUSE."""
         return wine(self.program(name), *arguments, standard_user=standard_user,
-                    environment=environment)
+                    environment=dict(NO_PAUSE, **(environment or {})))
 
     @property
     def host_setup_report(self):
@@ -247,9 +286,6 @@ class InstallationTestCase(unittest.TestCase):
     folders on C:, each removed again however the test ends; the programs run
     with their exit code checked; what menusetup must leave, asserted."""
 
-    # What a failure message shows of a program's error output at the most.
-    STDERR_SHOWN = 4000
-
     def setUp(self):
         super().setUp()
         self.all_users = StartMenu(CSIDL_COMMON_PROGRAMS)
@@ -293,8 +329,7 @@ class InstallationTestCase(unittest.TestCase):
         """Runs one of the installation's programs; it must exit with 0."""
         result = installation.run(name, *arguments, standard_user=standard_user,
                                   environment=environment)
-        self.assertEqual(result.returncode, 0, "%s: %s" % (
-            name, result.stderr.decode(errors="replace")[-self.STDERR_SHOWN:]))
+        self.assertEqual(result.returncode, 0, how_it_ended(result))
         return result
 
     def assert_launcher_shortcut(self, start_menu, installation, folder, revision):
@@ -319,7 +354,7 @@ class InstallationTestCase(unittest.TestCase):
 
     def assert_host_setup_ran(self, installation):
         """The installation's host-setup tool ran hidden, with its switch, and
-        was waited for."""
+        was waited for (for certain where it ran with WAITED_FOR)."""
         report = installation.read_host_setup_report()
         self.assertIsNotNone(report, "the host-setup tool did not run, or was not waited for")
         self.assertEqual(report["command_line"],

@@ -10,13 +10,15 @@ sample through its own uninstaller first, then whatever is still left."""
 import glob
 import os
 import re
+import select
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
-from installation import (PREFIX, Installation, InstallationTestCase, tree, unix_path,
-                          windows_platform)
+from installation import (PREFIX, Installation, InstallationTestCase, how_it_ended, tree,
+                          unix_path, windows_platform)
 from log_e2e import VERSION, read_log
 
 INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
@@ -26,8 +28,6 @@ PACKAGES = {revision: os.path.join(INSTALLERS, "sample-%s.msi" % revision)
 # each platform's pass of the build.
 LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e", windows_platform())
 RUN_TIMEOUT = 120
-POLL_INTERVAL = 0.1
-UNINSTALLER_START_GRACE = 5
 
 # The samples' install folder and start-menu folder.
 PRODUCT = "Velmora RUVO Sample"
@@ -159,6 +159,21 @@ def prefix_processes(text):
         if text.lower() in line.lower():
             found.append(int(pid))
     return found
+
+
+def ended_by(pid, deadline):
+    """Waits until the process `pid`, which need not be a child of this one,
+    has ended, or the time.monotonic() `deadline` has passed; returns whether
+    it ended."""
+    try:
+        descriptor = os.pidfd_open(pid)
+    except ProcessLookupError:
+        return True
+    try:
+        ready, _, _ = select.select([descriptor], [], [], max(0, deadline - time.monotonic()))
+        return bool(ready)
+    finally:
+        os.close(descriptor)
 
 
 class SampleInstallerTest(InstallationTestCase):
@@ -361,29 +376,28 @@ class NsisSampleTest(SampleInstallerTest):
 
     def install(self):
         result = run(["wine", self.SETUP, "/S"], capture_output=True)
-        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.assertEqual(result.returncode, 0, how_it_ended(result))
 
     def uninstall(self):
         """Runs the uninstaller and waits for the copy of itself that it starts
         in a temporary folder, and for what that runs, to end. The copy gets
-        the install folder on its command line (_?=...), menucleanup lies in it."""
-        uninstaller_unix = unix_path(self.uninstaller)
-        result = run(["wine", self.uninstaller, "/S"], stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        self.assertEqual(result.returncode, 0)
-        started = time.monotonic()
-        seen = False
-        while True:
-            running = prefix_processes(self.root)
-            seen = seen or bool(running)
-            # Done once the copy has been seen to end, or has done its work
-            # before the first look; a copy that never shows gets a grace.
-            if not running and (seen or not os.path.exists(uninstaller_unix)
-                                or time.monotonic() - started > UNINSTALLER_START_GRACE):
-                return
-            if time.monotonic() - started > RUN_TIMEOUT:
+        the install folder on its command line (_?=...), menucleanup lies in
+        it. The uninstaller has started the copy when it ends, and the copy
+        waits for menucleanup: once no process names the install folder, all
+        have ended."""
+        # Error output into a file: the copy inherits it and would hold a pipe.
+        with tempfile.TemporaryFile() as errors:
+            result = run(["wine", self.uninstaller, "/S"], stdout=subprocess.DEVNULL,
+                         stderr=errors)
+            errors.seek(0)
+            result.stderr = errors.read()
+        self.assertEqual(result.returncode, 0, how_it_ended(result))
+        deadline = time.monotonic() + RUN_TIMEOUT
+        running = prefix_processes(self.root)
+        while running:
+            if not all(ended_by(pid, deadline) for pid in running):
                 self.fail("the uninstaller still runs after %d s" % RUN_TIMEOUT)
-            time.sleep(POLL_INTERVAL)
+            running = prefix_processes(self.root)
 
     def uninstall_quietly(self):
         if os.path.exists(unix_path(self.uninstaller)):

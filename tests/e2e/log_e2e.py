@@ -9,7 +9,7 @@ import subprocess
 import unittest
 import uuid
 
-from installation import RUN_TIMEOUT, InstallationTestCase, tree, unique, unix_path
+from installation import RUN_TIMEOUT, InstallationTestCase, how_it_ended, tree, unique, unix_path
 
 VERSION = os.environ["MENUTOOLS_VERSION"]
 TIME_STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ")
@@ -59,7 +59,7 @@ class LogTest(InstallationTestCase):
         result = subprocess.run(["wine", "cmd", "/c", batch], stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=RUN_TIMEOUT,
                                 env=dict(os.environ, **(environment or {})))
-        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.assertEqual(result.returncode, 0, how_it_ended(result))
 
     def release_lines(self, installation, folder, revision):
         relinfo = installation.root + "\\commonfiles\\globalsettings\\relinfo.xml"

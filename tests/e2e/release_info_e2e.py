@@ -10,7 +10,8 @@ import shutil
 import unittest
 import uuid
 
-from installation import BIN, PREFIX, InstallationTestCase, tree, unique, unix_path, wine
+from installation import (BIN, PREFIX, InstallationTestCase, how_it_ended, tree, unique,
+                          unix_path, wine)
 from log_e2e import read_log
 
 VERSION = os.environ["MENUTOOLS_VERSION"]
@@ -102,7 +103,7 @@ class ReleaseInformationTest(InstallationTestCase):
                 result = wine("\\\\%s\\share\\%s\\%s" % (
                     server, installation.program_folder[len(installation.root) + 1:], program),
                     "/log=" + log, cwd=unix_path(current))
-                self.assertEqual(result.returncode, 0)
+                self.assertEqual(result.returncode, 0, how_it_ended(result))
                 self.assertEqual(read_log(unix_path(log)), [
                     "%s %s" % (program[:-len(".exe")], VERSION),
                     "Install root: " + relative_root,
