@@ -13,13 +13,6 @@
 
 namespace {
 
-TEST(IsAdministrator, ElevatedTokenPassesAndDenyOnlyGroupFails) {
-  EXPECT_NE(IsAdministrator(), FALSE);
-  StandardUserScope standardUser;
-  ASSERT_TRUE(standardUser.active());
-  EXPECT_EQ(IsAdministrator(), FALSE);
-}
-
 TEST(GetProgramsFolder, FollowsTheCapacityFormForEitherFolder) {
   ForEachUser([](const TestUser& user) {
     const std::wstring expected = ShellFolder(user.programs);
