@@ -144,7 +144,7 @@ HRESULT RemoveHeldFolder(FolderWalk* walk, size_t level, const wchar_t* knownNam
   WalkProblem problem = kWalkCannotOpen;
   DWORD error = ERROR_SUCCESS;
 
-  if (FolderListsEntry(walk->levels[level], /*name=*/nullptr, /*length=*/0)) {
+  if (FolderHoldsEntries(walk->levels[level])) {
     // COM stays initialised on this thread: callers may go on using the shell.
     CoInitialize(/*pvReserved=*/nullptr);
     result = AskShellIfEmpty(path, &next);

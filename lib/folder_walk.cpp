@@ -253,9 +253,7 @@ HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind ki
   DWORD error = GetLastError();
 
   if (object == INVALID_HANDLE_VALUE) {
-    *problem = !IsNotFound(error)                      ? kWalkCannotOpen
-               : FolderListsEntry(folder, name, length) ? kWalkIsLink
-                                                        : kWalkMissing;
+    *problem = IsNotFound(error) ? kWalkMissing : kWalkCannotOpen;
   } else {
     *problem = Judge(folder, object, name, length, kind);
     error = GetLastError();
@@ -289,7 +287,7 @@ HANDLE CreateEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind 
   return object;
 }
 
-BOOL FolderListsEntry(HANDLE folder, const wchar_t* name, size_t length) {
+BOOL FolderHoldsEntries(HANDLE folder) {
   LONGLONG listing[kListingUnits];
   FILE_INFO_BY_HANDLE_CLASS part = FileIdBothDirectoryRestartInfo;
   while (GetFileInformationByHandleEx(folder, part, listing, sizeof(listing))) {
@@ -297,13 +295,10 @@ BOOL FolderListsEntry(HANDLE folder, const wchar_t* name, size_t length) {
     const char* at = reinterpret_cast<const char*>(listing);
     for (;;) {
       const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-      const int entryLength = static_cast<int>(entry->FileNameLength / sizeof(wchar_t));
-      const bool dots = (entryLength == 1 || entryLength == 2) && entry->FileName[0] == L'.' &&
-                        entry->FileName[entryLength - 1] == L'.';
-      if (name == nullptr ? !dots
-                          : CompareStringOrdinal(entry->FileName, entryLength, name,
-                                                 static_cast<int>(length),
-                                                 /*bIgnoreCase=*/TRUE) == CSTR_EQUAL) {
+      const size_t length = entry->FileNameLength / sizeof(wchar_t);
+      const bool dots = (length == 1 || length == 2) && entry->FileName[0] == L'.' &&
+                        entry->FileName[length - 1] == L'.';
+      if (!dots) {
         return TRUE;
       }
       if (entry->NextEntryOffset == 0) {

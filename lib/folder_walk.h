@@ -53,24 +53,24 @@ HANDLE OpenTrustedFolder(const wchar_t* path, ACCESS_MASK access);
 // FILE_READ_ATTRIBUTES are always added), and judges it as `kind`. Returns the
 // handle with *problem set to kWalkSound; or INVALID_HANDLE_VALUE with
 // *problem saying why, having closed what it opened. A link that leads
-// nowhere, which Wine reports as missing, shows as kWalkIsLink: the folder
-// lists it. The caller closes the handle.
+// nowhere shows as kWalkIsLink on Windows; Wine neither opens nor lists one,
+// and it shows as kWalkMissing there. The caller closes the handle.
 HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                  ACCESS_MASK access, WalkProblem* problem);
 
 // Makes the folder or file (`kind`) `name` in the folder open at `folder`
 // with FILE_CREATE and returns it open with `access`, setting *created to
 // TRUE; where something stands at the name already, returns it as OpenEntry
-// does, with *created FALSE (and kWalkIsLink for a link that leads nowhere).
+// does, with *created FALSE (and kWalkIsLink for a link that leads nowhere,
+// which stands in the way of the creation under Wine too).
 // The caller closes the handle.
 HANDLE CreateEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                    ACCESS_MASK access, BOOL* created, WalkProblem* problem);
 
-// Returns TRUE when the folder open at `folder` lists an entry of the name
-// `name` (`length` characters, compared without regard to case), or, with a
-// null `name`, any entry but "." and ".."; FALSE when it does not, or when the
-// listing fails.
-BOOL FolderListsEntry(HANDLE folder, const wchar_t* name, size_t length);
+// Returns TRUE when the folder open at `folder` lists any entry but "." and
+// "..", hidden ones and folders included; FALSE when it lists none, or when
+// the listing fails.
+BOOL FolderHoldsEntries(HANDLE folder);
 
 // Marks the file or empty folder open at `object` (opened with DELETE
 // access) for deletion: it goes when its last handle is closed, and only if
