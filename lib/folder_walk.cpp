@@ -40,10 +40,29 @@ constexpr size_t kHexDigitsCapacity = 9;  // a 32-bit number and its terminator
 // the layout of FILE_RENAME_INFO.
 constexpr wchar_t kNtdllModule[] = L"ntdll.dll";
 constexpr char kSetInformationFile[] = "NtSetInformationFile";
+constexpr char kQueryDirectoryFile[] = "NtQueryDirectoryFile";
 constexpr ULONG kFileRenameInformation = 10;
+// FileIdBothDirectoryInformation: the layout of FILE_ID_BOTH_DIR_INFO.
+constexpr ULONG kFileIdBothDirectoryInformation = 37;
 using SetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE file, IO_STATUS_BLOCK* status,
                                                     void* information, ULONG length,
                                                     ULONG informationClass);
+using QueryDirectoryFileFunction = NTSTATUS(NTAPI*)(HANDLE folder, HANDLE event, void* routine,
+                                                    void* context, IO_STATUS_BLOCK* status,
+                                                    void* information, ULONG length,
+                                                    ULONG informationClass,
+                                                    BOOLEAN returnSingleEntry,
+                                                    UNICODE_STRING* fileName,
+                                                    BOOLEAN restartScan);
+
+// Returns the ntdll function `name`, or null. Nothing is loaded: ntdll is in
+// every process.
+void (*FindNtdllFunction(const char* name))() {
+  const HMODULE ntdll = GetModuleHandleW(kNtdllModule);
+  // Through the generic function pointer type, which converts to any other
+  // without a warning about incompatible function types.
+  return ntdll != nullptr ? reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)) : nullptr;
+}
 
 // Opens or makes the object `name` (`length` characters) relative to the
 // folder open at `folder` with NtCreateFile. Returns the handle, or
@@ -126,6 +145,54 @@ Cleanup:
   return problem;
 }
 
+// Returns kWalkSound when the folder open at `folder` lists, under `name`, the
+// object whose information is `object`, as no link: the entry is looked up in
+// a listing of the folder made after the object was opened (through a handle
+// of its own, since a folder handle keeps the first name it was asked for).
+// A link that the open followed shows here even where the system does not
+// show it on the object: the entry is a link, or, where the name was swapped
+// meanwhile, another object.
+WalkProblem IsListedAs(HANDLE folder, const wchar_t* name, size_t length,
+                       const BY_HANDLE_FILE_INFORMATION* object) {
+  const QueryDirectoryFileFunction query =
+      reinterpret_cast<QueryDirectoryFileFunction>(FindNtdllFunction(kQueryDirectoryFile));
+  HANDLE listing = ReOpenFile(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, kAnySharing,
+                              FILE_FLAG_BACKUP_SEMANTICS);
+  LONGLONG entryUnits[kListingUnits];
+  const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entryUnits);
+  UNICODE_STRING mask;
+  IO_STATUS_BLOCK status;
+  NTSTATUS result = 0;
+  WalkProblem problem = kWalkCannotOpen;
+
+  mask.Buffer = const_cast<wchar_t*>(name);
+  mask.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+  mask.MaximumLength = mask.Length;
+  if (listing == INVALID_HANDLE_VALUE || query == nullptr) {
+    goto Cleanup;
+  }
+  result = query(listing, /*event=*/nullptr, /*routine=*/nullptr, /*context=*/nullptr, &status,
+                 entryUnits, sizeof(entryUnits), kFileIdBothDirectoryInformation,
+                 /*returnSingleEntry=*/TRUE, &mask, /*restartScan=*/TRUE);
+  if (!NT_SUCCESS(result)) {
+    // Not listed as it was opened: the name went, or leads somewhere else.
+    problem = kWalkLiesElsewhere;
+  } else if ((entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    problem = kWalkIsLink;
+  } else if (entry->FileId.QuadPart != 0 &&
+             (static_cast<DWORD>(entry->FileId.QuadPart) != object->nFileIndexLow ||
+              static_cast<DWORD>(entry->FileId.QuadPart >> 32) != object->nFileIndexHigh)) {
+    // File systems without file numbers (FAT) list 0.
+    problem = kWalkLiesElsewhere;
+  } else {
+    problem = kWalkSound;
+  }
+
+Cleanup:
+  CloseHandleAndClear(&listing);
+  return problem;
+}
+
 // Judges the object open at `object`, found in `folder` under `name`, as
 // `kind`.
 WalkProblem Judge(HANDLE folder, HANDLE object, const wchar_t* name, size_t length,
@@ -137,7 +204,12 @@ WalkProblem Judge(HANDLE folder, HANDLE object, const wchar_t* name, size_t leng
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return kWalkIsLink;
   }
-  const WalkProblem place = LiesInFolder(folder, object, name, length);
+  WalkProblem place = IsListedAs(folder, name, length, &information);
+  // Wine lists a link to a file as the file it leads to: only the object's
+  // own final path shows one that is not swapped meanwhile.
+  if (place == kWalkSound && kind != kEntryFolder) {
+    place = LiesInFolder(folder, object, name, length);
+  }
   if (place != kWalkSound) {
     return place;
   }
@@ -176,22 +248,13 @@ void AppendHex(wchar_t* text, DWORD value) {
   wcscat(text, digits);
 }
 
-SetInformationFileFunction FindSetInformationFile() {
-  const HMODULE ntdll = GetModuleHandleW(kNtdllModule);
-  if (ntdll == nullptr) {
-    return nullptr;
-  }
-  // Through the generic function pointer type, which converts to any other
-  // without a warning about incompatible function types.
-  return reinterpret_cast<SetInformationFileFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(ntdll, kSetInformationFile)));
-}
 
 // Renames the file open at `file` to `name` in the folder open at `folder`,
 // replacing what stands there. Returns TRUE when it did; FALSE with the last
 // error otherwise.
 BOOL RenameInto(HANDLE file, HANDLE folder, const wchar_t* name) {
-  const SetInformationFileFunction setInformation = FindSetInformationFile();
+  const SetInformationFileFunction setInformation =
+      reinterpret_cast<SetInformationFileFunction>(FindNtdllFunction(kSetInformationFile));
   const size_t nameBytes = wcslen(name) * sizeof(wchar_t);
   const size_t size = sizeof(FILE_RENAME_INFO) + nameBytes;
   char* buffer = new char[size];
@@ -215,6 +278,53 @@ BOOL RenameInto(HANDLE file, HANDLE folder, const wchar_t* name) {
   }
   FreeBytesAndClear(&buffer);
   return setInformation != nullptr && NT_SUCCESS(result);
+}
+
+// Makes a new file of the caller's own in the folder open at `folder` under a
+// temporary name (FILE_CREATE), writes `size` bytes into it and flushes them,
+// and renames it over `name` relative to the folder; with `removeAfter`, the
+// file is then deleted through its handle, so that only the name goes.
+// Returns kWalkSound when all that happened; kWalkCannotOpen with the last
+// error otherwise, and no temporary file is left.
+WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
+                      bool removeAfter) {
+  wchar_t temporary[sizeof(kTemporaryStart) / sizeof(wchar_t) + 2 * kHexDigitsCapacity +
+                    sizeof(kTemporaryEnd) / sizeof(wchar_t)];
+  HANDLE file = INVALID_HANDLE_VALUE;
+  WalkProblem problem = kWalkCannotOpen;
+  DWORD written = 0;
+  DWORD error = ERROR_SUCCESS;
+
+  wcscpy(temporary, kTemporaryStart);
+  AppendHex(temporary, GetCurrentProcessId());
+  wcscat(temporary, L"-");
+  AppendHex(temporary, GetTickCount());
+  wcscat(temporary, kTemporaryEnd);
+  // Only a new file of the caller's own is written, never one that stood there.
+  file = OpenRelative(folder, temporary, wcslen(temporary), GENERIC_WRITE | DELETE, FILE_CREATE,
+                      FILE_NON_DIRECTORY_FILE);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    goto Cleanup;
+  }
+  if ((size > 0 && (!WriteFile(file, bytes, size, &written, /*lpOverlapped=*/nullptr) ||
+                    written != size || !FlushFileBuffers(file))) ||
+      !RenameInto(file, folder, name)) {
+    error = GetLastError();
+    goto Cleanup;
+  }
+  problem = kWalkSound;
+
+Cleanup:
+  if ((problem != kWalkSound || removeAfter) && file != INVALID_HANDLE_VALUE &&
+      !DeleteOpenObject(file) && problem == kWalkSound) {
+    // The file goes as its handle closes: nothing half made stays.
+    error = GetLastError();
+    problem = kWalkCannotOpen;
+  }
+  CloseHandleAndClear(&file);
+  SetLastError(error);
+  return problem;
 }
 
 }  // namespace
@@ -319,49 +429,20 @@ BOOL DeleteOpenObject(HANDLE object) {
 
 WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
                           WalkProblem* found) {
-  wchar_t temporary[sizeof(kTemporaryStart) / sizeof(wchar_t) + 2 * kHexDigitsCapacity +
-                    sizeof(kTemporaryEnd) / sizeof(wchar_t)];
-  HANDLE existing = INVALID_HANDLE_VALUE;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  WalkProblem problem = kWalkCannotOpen;
-  DWORD written = 0;
-  DWORD error = ERROR_SUCCESS;
-
-  existing = OpenEntry(folder, name, wcslen(name), kEntryFileWithOneName, /*access=*/0, found);
-  error = GetLastError();
+  HANDLE existing =
+      OpenEntry(folder, name, wcslen(name), kEntryFileWithOneName, /*access=*/0, found);
+  const DWORD error = GetLastError();
   CloseHandleAndClear(&existing);
   if (*found == kWalkIsFolder || *found == kWalkNotFolder || *found == kWalkCannotOpen) {
-    problem = *found == kWalkIsFolder ? kWalkIsFolder : kWalkCannotOpen;
-    goto Cleanup;
+    SetLastError(error);
+    return *found == kWalkIsFolder ? kWalkIsFolder : kWalkCannotOpen;
   }
+  return PutFileIn(folder, name, bytes, size, /*removeAfter=*/false);
+}
 
-  wcscpy(temporary, kTemporaryStart);
-  AppendHex(temporary, GetCurrentProcessId());
-  wcscat(temporary, L"-");
-  AppendHex(temporary, GetTickCount());
-  wcscat(temporary, kTemporaryEnd);
-  // Only a new file of the caller's own is written, never one that stood there.
-  file = OpenRelative(folder, temporary, wcslen(temporary), GENERIC_WRITE | DELETE, FILE_CREATE,
-                      FILE_NON_DIRECTORY_FILE);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-    goto Cleanup;
-  }
-  if (!WriteFile(file, bytes, size, &written, /*lpOverlapped=*/nullptr) || written != size ||
-      !FlushFileBuffers(file) || !RenameInto(file, folder, name)) {
-    error = GetLastError();
-    goto Cleanup;
-  }
-  problem = kWalkSound;
-
-Cleanup:
-  if (problem != kWalkSound && file != INVALID_HANDLE_VALUE) {
-    // The temporary file goes as its handle closes: nothing half made stays.
-    DeleteOpenObject(file);
-  }
-  CloseHandleAndClear(&file);
-  SetLastError(error);
-  return problem;
+BOOL RemoveNameIn(HANDLE folder, const wchar_t* name) {
+  return PutFileIn(folder, name, /*bytes=*/nullptr, /*size=*/0, /*removeAfter=*/true) ==
+         kWalkSound;
 }
 
 BOOL WalkFolders(const wchar_t* path, size_t topLength, BOOL create, ACCESS_MASK access,

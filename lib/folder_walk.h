@@ -92,6 +92,15 @@ BOOL DeleteOpenObject(HANDLE object);
 WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
                           WalkProblem* found);
 
+// Removes the name `name` from the folder open at `folder`: a new empty file
+// of the caller's own is renamed over it (as ReplaceFileIn does) and then
+// deleted through its handle, so that only the name goes, never what a link
+// that stood there leads to (a deletion through a handle of the object opened
+// at the name would reach that, under Wine). Returns TRUE when the name is
+// gone; FALSE with GetLastError telling why otherwise (5 for a name that may
+// not be replaced, such as a folder's).
+BOOL RemoveNameIn(HANDLE folder, const wchar_t* name);
+
 // The folders of one walk, held open. Level 0 is the trusted top, opened by
 // its path; level i below it was opened relative to level i - 1. Made by
 // WalkFolders and released by EndFolderWalk, whatever WalkFolders returned.

@@ -372,7 +372,7 @@ HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* 
   bool readOnly = false;
 
   if (folder != INVALID_HANDLE_VALUE) {
-    file = OpenEntry(folder, name, wcslen(name), kEntryFile, DELETE, &problem);
+    file = OpenEntry(folder, name, wcslen(name), kEntryFile, /*access=*/0, &problem);
     error = GetLastError();
   }
   if (problem != kWalkSound && problem != kWalkMissing && problem != kWalkCannotOpen) {
@@ -380,12 +380,12 @@ HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* 
     goto Cleanup;
   }
   if (problem == kWalkSound) {
-    deletedPlain = DeleteOpenObject(file);
-    error = deletedPlain ? ERROR_SUCCESS : GetLastError();
-    readOnly = !deletedPlain && GetFileInformationByHandle(file, &information) &&
+    // A read-only file stays, as its deletion would refuse it.
+    readOnly = GetFileInformationByHandle(file, &information) &&
                (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    // The file goes as its last handle closes.
     CloseHandleAndClear(&file);
+    deletedPlain = !readOnly && RemoveNameIn(folder, name);
+    error = readOnly ? ERROR_ACCESS_DENIED : deletedPlain ? ERROR_SUCCESS : GetLastError();
   }
   // The quoted form has always been tried as well: a name that no file
   // system takes, so that it reaches nothing.

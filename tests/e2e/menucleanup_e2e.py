@@ -9,11 +9,11 @@ from installation import InstallationTestCase, tree, unique, unix_path
 from log_e2e import read_log
 
 # What the walk by handles says of each kind of link under Wine, which follows
-# a link to a file or a folder even when asked not to (the object then lies
-# elsewhere than its folder and name say), and which neither opens nor lists a
-# link that leads nowhere: only a creation meets it.
+# a link to a file or a folder even when asked not to, lists a link to a
+# folder as a link and one to a file as that file, and neither opens nor
+# lists a link that leads nowhere: only a creation meets it.
 IS_A_LINK = "is a link (a reparse point)"
-LIES_ELSEWHERE = "is reached through a link and lies elsewhere"
+NOT_A_FOLDER = "is not a folder"
 NOT_THERE = "is not there"
 
 
@@ -197,13 +197,13 @@ class MenuCleanupTest(InstallationTestCase):
         cases = [(level, kind, refused + setup_problem, cleanup_lines, True)
                  for level in (folder_level, fluid_level)
                  for kind, setup_problem, cleanup_lines in (
-                     ("folder", LIES_ELSEWHERE, (refused + LIES_ELSEWHERE, kept + LIES_ELSEWHERE)),
-                     ("file", LIES_ELSEWHERE, (refused + LIES_ELSEWHERE, kept + LIES_ELSEWHERE)),
+                     ("folder", IS_A_LINK, (refused + IS_A_LINK, kept + IS_A_LINK)),
+                     ("file", NOT_A_FOLDER, (refused + NOT_A_FOLDER, kept + NOT_A_FOLDER)),
                      ("nowhere", IS_A_LINK, ("Shortcut {shortcut} not deleted: error 3: ",
                                              "Folder not removed: {link} " + NOT_THERE)))]
         cases += [
             (file_level, "folder", "Shortcut {link} not written: saving failed: error 0x80070005",
-             (refused + LIES_ELSEWHERE,), True),
+             (refused + IS_A_LINK,), True),
             (file_level, "file", replaced, ("Shortcut deleted: {link}",), False),
             (file_level, "nowhere", "Shortcut written: {link}", ("Shortcut deleted: {link}",),
              False),
