@@ -244,23 +244,22 @@ void RemoveInsideProgramsFolder(const wchar_t* separator, const wchar_t* tail, b
   wchar_t* resolved = nullptr;
   wchar_t* refusedPart = nullptr;
 
-  if (!PathStaysInside(programs, path)) {
-    LogLine("Folder refused: %s is not inside the Programs folder %s", path, programs);
-    goto Cleanup;
-  }
   refusedPart = CopyRefusedFolderPart(tail);
   if (refusedPart != nullptr) {
     LogLine("Folder refused: %s: its name part \"%s\" %S, or names a device", path,
             refusedPart, kPlainNamePartRule);
     goto Cleanup;
   }
-  // The folders the file system means, the same ones the shortcut went into.
+  // The folders the file system means, the same ones the shortcut went into:
+  // with every name plain, those that the path names.
   resolved = CopyFullPath(path);
-  if (resolved == nullptr) {
-    LogFailure(GetLastError(), "Folder refused: %s cannot be resolved", path);
+  if (resolved != nullptr) {
+    PathRemoveBackslashW(resolved);
+  }
+  if (resolved == nullptr || !LiesBelow(programs, resolved)) {
+    LogLine("Folder refused: %s is not inside the Programs folder %s", path, programs);
     goto Cleanup;
   }
-  PathRemoveBackslashW(resolved);
   RemoveLevels(programs, resolved, allLevels);
 
 Cleanup:

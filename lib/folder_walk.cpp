@@ -280,21 +280,38 @@ BOOL RenameInto(HANDLE file, HANDLE folder, const wchar_t* name) {
   return setInformation != nullptr && NT_SUCCESS(result);
 }
 
-// Makes a new file of the caller's own in the folder open at `folder` under a
-// temporary name (FILE_CREATE), writes `size` bytes into it and flushes them,
-// and renames it over `name` relative to the folder; with `removeAfter`, the
-// file is then deleted through its handle, so that only the name goes.
-// Returns kWalkSound when all that happened; kWalkCannotOpen with the last
-// error otherwise, and no temporary file is left.
-WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
-                      bool removeAfter) {
+// Writes `size` bytes and flushes them into the file open at `file`. Returns
+// TRUE when all went; FALSE with the last error otherwise.
+BOOL WriteWhole(HANDLE file, const void* bytes, DWORD size) {
+  DWORD written = 0;
+  return WriteFile(file, bytes, size, &written, /*lpOverlapped=*/nullptr) && written == size &&
+         FlushFileBuffers(file);
+}
+
+// Puts `size` bytes as the file `name` into the folder open at `folder`.
+// Where nothing stands at the name, the file is made there with FILE_CREATE
+// and written: relative to the folder's handle, whatever becomes of the names
+// above it. Otherwise a new file of the caller's own is made under a
+// temporary name, written, and renamed over the name, which replaces what
+// stands there as a name, never what a link there leads to. Returns
+// kWalkSound when the file is in place; kWalkCannotOpen with the last error
+// otherwise, and no file of the caller's is left.
+WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size) {
   wchar_t temporary[sizeof(kTemporaryStart) / sizeof(wchar_t) + 2 * kHexDigitsCapacity +
                     sizeof(kTemporaryEnd) / sizeof(wchar_t)];
-  HANDLE file = INVALID_HANDLE_VALUE;
+  HANDLE file = OpenRelative(folder, name, wcslen(name), GENERIC_WRITE | DELETE, FILE_CREATE,
+                             FILE_NON_DIRECTORY_FILE);
   WalkProblem problem = kWalkCannotOpen;
-  DWORD written = 0;
-  DWORD error = ERROR_SUCCESS;
+  DWORD error = GetLastError();
 
+  if (file != INVALID_HANDLE_VALUE) {
+    problem = WriteWhole(file, bytes, size) ? kWalkSound : kWalkCannotOpen;
+    error = GetLastError();
+    goto Cleanup;
+  }
+  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+    goto Cleanup;
+  }
   wcscpy(temporary, kTemporaryStart);
   AppendHex(temporary, GetCurrentProcessId());
   wcscat(temporary, L"-");
@@ -303,24 +320,16 @@ WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWO
   // Only a new file of the caller's own is written, never one that stood there.
   file = OpenRelative(folder, temporary, wcslen(temporary), GENERIC_WRITE | DELETE, FILE_CREATE,
                       FILE_NON_DIRECTORY_FILE);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-    goto Cleanup;
+  if (file != INVALID_HANDLE_VALUE && WriteWhole(file, bytes, size) &&
+      RenameInto(file, folder, name)) {
+    problem = kWalkSound;
   }
-  if ((size > 0 && (!WriteFile(file, bytes, size, &written, /*lpOverlapped=*/nullptr) ||
-                    written != size || !FlushFileBuffers(file))) ||
-      !RenameInto(file, folder, name)) {
-    error = GetLastError();
-    goto Cleanup;
-  }
-  problem = kWalkSound;
+  error = GetLastError();
 
 Cleanup:
-  if ((problem != kWalkSound || removeAfter) && file != INVALID_HANDLE_VALUE &&
-      !DeleteOpenObject(file) && problem == kWalkSound) {
+  if (problem != kWalkSound && file != INVALID_HANDLE_VALUE) {
     // The file goes as its handle closes: nothing half made stays.
-    error = GetLastError();
-    problem = kWalkCannotOpen;
+    DeleteOpenObject(file);
   }
   CloseHandleAndClear(&file);
   SetLastError(error);
@@ -437,12 +446,25 @@ WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes,
     SetLastError(error);
     return *found == kWalkIsFolder ? kWalkIsFolder : kWalkCannotOpen;
   }
-  return PutFileIn(folder, name, bytes, size, /*removeAfter=*/false);
+  return PutFileIn(folder, name, bytes, size);
 }
 
-BOOL RemoveNameIn(HANDLE folder, const wchar_t* name) {
-  return PutFileIn(folder, name, /*bytes=*/nullptr, /*size=*/0, /*removeAfter=*/true) ==
-         kWalkSound;
+BOOL DeleteEntryIn(HANDLE folder, const wchar_t* name, size_t length, HANDLE object,
+                   EntryKind kind) {
+  DWORD error = ERROR_SUCCESS;
+  if (!DeleteOpenObject(object)) {
+    return FALSE;
+  }
+  if (Judge(folder, object, name, length, kind) == kWalkSound) {
+    return TRUE;
+  }
+  // Not the entry it was judged to be any more: it stays.
+  error = GetLastError();
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = FALSE;
+  SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition));
+  SetLastError(error == ERROR_SUCCESS ? ERROR_CANT_ACCESS_FILE : error);
+  return FALSE;
 }
 
 BOOL WalkFolders(const wchar_t* path, size_t topLength, BOOL create, ACCESS_MASK access,
@@ -535,7 +557,8 @@ WalkProblem RemoveWalkLevel(FolderWalk* walk, size_t level) {
                held.nFileIndexHigh != found.nFileIndexHigh ||
                held.nFileIndexLow != found.nFileIndexLow) {
       problem = kWalkLiesElsewhere;
-    } else if (!DeleteOpenObject(folder)) {
+    } else if (!DeleteEntryIn(walk->levels[level - 1], walk->path + start, length, folder,
+                              kEntryFolder)) {
       problem = kWalkCannotOpen;
     }
   }

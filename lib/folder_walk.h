@@ -79,11 +79,13 @@ BOOL FolderHoldsEntries(HANDLE folder);
 // empty, 5 for a read-only file).
 BOOL DeleteOpenObject(HANDLE object);
 
-// Puts `size` bytes as the file `name` into the folder open at `folder`: they
-// are written into a new file made there under a temporary name with
-// FILE_CREATE, flushed, and the file is renamed over `name` relative to the
-// folder. Whatever stands at the name is replaced as a name, never written
-// into or followed: a file, a link, or one name of a file that has several.
+// Puts `size` bytes as the file `name` into the folder open at `folder`:
+// where nothing stands at the name, they are written into a file made there
+// with FILE_CREATE; otherwise into a new file made there under a temporary
+// name, which is then renamed over `name` relative to the folder. Either way
+// the bytes are flushed before the file takes the name. Whatever stands at the
+// name is replaced as a name, never written into or followed: a file, a link,
+// or one name of a file that has several.
 // Sets *found to what stood there: kWalkMissing (nothing), kWalkSound (a file
 // of one name), kWalkIsLink or kWalkLiesElsewhere (a link), kWalkHasNames, or
 // kWalkIsFolder (a folder, which is refused before anything is made). Returns
@@ -92,14 +94,16 @@ BOOL DeleteOpenObject(HANDLE object);
 WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
                           WalkProblem* found);
 
-// Removes the name `name` from the folder open at `folder`: a new empty file
-// of the caller's own is renamed over it (as ReplaceFileIn does) and then
-// deleted through its handle, so that only the name goes, never what a link
-// that stood there leads to (a deletion through a handle of the object opened
-// at the name would reach that, under Wine). Returns TRUE when the name is
-// gone; FALSE with GetLastError telling why otherwise (5 for a name that may
-// not be replaced, such as a folder's).
-BOOL RemoveNameIn(HANDLE folder, const wchar_t* name);
+// Deletes the entry `name` (`length` characters) of the folder open at
+// `folder`, which the caller opened there (OpenEntry, with DELETE access, as
+// `kind`) at `object`: it is marked for deletion, then judged again, and kept
+// (the mark taken back) unless it is still that entry, so that a name swapped
+// meanwhile costs nothing. The entry goes when `object`, which the caller closes, is closed;
+// under Wine only while its name still leads to it. Returns TRUE when it is
+// marked; FALSE with GetLastError telling why otherwise (145 for a folder
+// that is not empty, 5 for a read-only file, 1920 for an entry that changed).
+BOOL DeleteEntryIn(HANDLE folder, const wchar_t* name, size_t length, HANDLE object,
+                   EntryKind kind);
 
 // The folders of one walk, held open. Level 0 is the trusted top, opened by
 // its path; level i below it was opened relative to level i - 1. Made by

@@ -173,6 +173,12 @@ Cleanup:
   return inside;
 }
 
+BOOL LiesBelow(const wchar_t* folder, const wchar_t* path) {
+  const size_t length = wcslen(folder);
+  return length > 0 && wcsncmp(path, folder, length) == 0 && path[length] == L'\\' &&
+         path[length + 1] != L'\0';
+}
+
 wchar_t* CopyFullPath(const wchar_t* path) {
   wchar_t* resolved = nullptr;
   const DWORD size = GetFullPathNameW(path, 0, nullptr, /*lpFilePart=*/nullptr);

@@ -43,6 +43,11 @@ BOOL EnsureDirectory(const wchar_t* path);
 // from files.
 BOOL PathStaysInside(const wchar_t* folder, const wchar_t* path);
 
+// Returns TRUE when the full path `path` begins with the full path `folder`
+// (not empty, no trailing backslash), a backslash and a name; FALSE otherwise.
+// Compares the text only: `path` is resolved (CopyFullPath) by the caller.
+BOOL LiesBelow(const wchar_t* folder, const wchar_t* path);
+
 // Returns a new wide string holding `path` as the file system resolves it
 // (GetFullPathNameW: "." and ".." applied, forward slashes and repeated
 // backslashes made one backslash, trailing dots and blanks of names dropped,

@@ -41,46 +41,30 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
                          const wchar_t* suffix) {
   const bool hasSuffix = suffix != nullptr && suffix[0] != L'\0';
   wchar_t* linkPath = nullptr;
-  wchar_t* folderPath = nullptr;
-  wchar_t* resolvedFolder = nullptr;
-  wchar_t* expected = nullptr;
   wchar_t* resolved = nullptr;
   wchar_t* refusedPart = nullptr;
 
-  // The revision comes from a file and the caller may be elevated: a name that
-  // would climb, or that the file system would read differently, is refused.
+  // The names come from a file and the caller may be elevated: a name that
+  // would climb, or that the file system would read differently, is refused,
+  // and so is every level before any is made (a later one that could not be
+  // made would leave the earlier ones behind).
   if (!IsPlainNamePart(baseName) || (hasSuffix && !IsPlainNamePart(suffix))) {
     LogLine("Shortcut refused: its name part \"%s\" %S",
             IsPlainNamePart(baseName) ? suffix : baseName, kPlainNamePartRule);
     goto Cleanup;
   }
-  linkPath = BuildLinkPath(programs, folder, baseName, suffix);
-  if (!PathStaysInside(programs, linkPath)) {
-    LogLine("Shortcut refused: %s leads out of the Programs folder %s", linkPath, programs);
-    goto Cleanup;
-  }
-  // Every level is checked before any is made: a later one that could not be
-  // made would leave the earlier ones behind, where nothing removes them.
   refusedPart = CopyRefusedFolderPart(folder);
   if (refusedPart != nullptr) {
     LogLine("Shortcut refused: its folder name part \"%s\" %S, or names a device", refusedPart,
             kPlainNamePartRule);
     goto Cleanup;
   }
-  // Resolved with a trailing backslash, the folder is what the file name
-  // must follow directly.
-  folderPath = JoinStrings(3, programs, folder, L"\\");
-  resolvedFolder = CopyFullPath(folderPath);
+  // With every name plain, the file system reads the path as it is built,
+  // but for separators in a row, which count as one.
+  linkPath = BuildLinkPath(programs, folder, baseName, suffix);
   resolved = CopyFullPath(linkPath);
-  if (resolvedFolder == nullptr || resolved == nullptr) {
-    LogFailure(GetLastError(), "Shortcut refused: %s cannot be resolved", linkPath);
-    FreeAndClear(&resolved);
-    goto Cleanup;
-  }
-  expected = JoinStrings(5, resolvedFolder, baseName, hasSuffix ? L" " : nullptr,
-                         hasSuffix ? suffix : nullptr, kLinkExtension);
-  if (wcscmp(resolved, expected) != 0) {
-    LogLine("Shortcut refused: %s resolves to %s, not to %s", linkPath, resolved, expected);
+  if (resolved == nullptr || !LiesBelow(programs, resolved)) {
+    LogLine("Shortcut refused: %s leads out of the Programs folder %s", linkPath, programs);
     FreeAndClear(&resolved);
   } else if (wcslen(resolved) > kLongestLinkPath) {
     LogLine("Shortcut refused: %s is %u characters long, MAX_PATH (%u) or more", resolved,
@@ -90,9 +74,6 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
 
 Cleanup:
   FreeAndClear(&refusedPart);
-  FreeAndClear(&expected);
-  FreeAndClear(&resolvedFolder);
-  FreeAndClear(&folderPath);
   FreeAndClear(&linkPath);
   return resolved;
 }
@@ -198,7 +179,7 @@ wchar_t* BuildLinkPath(const wchar_t* programsFolder, const wchar_t* folder,
                        const wchar_t* baseName, const wchar_t* suffix) {
   const bool hasSuffix = suffix != nullptr && suffix[0] != L'\0';
   return JoinStrings(7, programsFolder, folder, L"\\", baseName, hasSuffix ? L" " : nullptr,
-                     hasSuffix ? suffix : nullptr, L".lnk");
+                     hasSuffix ? suffix : nullptr, kLinkExtension);
 }
 
 namespace {
@@ -372,7 +353,7 @@ HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* 
   bool readOnly = false;
 
   if (folder != INVALID_HANDLE_VALUE) {
-    file = OpenEntry(folder, name, wcslen(name), kEntryFile, /*access=*/0, &problem);
+    file = OpenEntry(folder, name, wcslen(name), kEntryFile, DELETE, &problem);
     error = GetLastError();
   }
   if (problem != kWalkSound && problem != kWalkMissing && problem != kWalkCannotOpen) {
@@ -380,12 +361,12 @@ HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* 
     goto Cleanup;
   }
   if (problem == kWalkSound) {
-    // A read-only file stays, as its deletion would refuse it.
-    readOnly = GetFileInformationByHandle(file, &information) &&
+    deletedPlain = DeleteEntryIn(folder, name, wcslen(name), file, kEntryFile);
+    error = deletedPlain ? ERROR_SUCCESS : GetLastError();
+    readOnly = !deletedPlain && GetFileInformationByHandle(file, &information) &&
                (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    // The file goes as its last handle closes.
     CloseHandleAndClear(&file);
-    deletedPlain = !readOnly && RemoveNameIn(folder, name);
-    error = readOnly ? ERROR_ACCESS_DENIED : deletedPlain ? ERROR_SUCCESS : GetLastError();
   }
   // The quoted form has always been tried as well: a name that no file
   // system takes, so that it reaches nothing.

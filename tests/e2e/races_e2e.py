@@ -76,9 +76,10 @@ class RaceTest(InstallationTestCase):
             racer.send_signal(signal.SIGTERM)
             swaps = racer.communicate(timeout=RACER_SECONDS)[0]
             self.assertGreater(int(swaps), 0, "the racer did not swap in run %d" % run)
-            met += any(MET_A_LINK.search(line) for line in read_log(unix_path(log)))
+            lines = read_log(unix_path(log))
+            met += any(MET_A_LINK.search(line) for line in lines)
             if hit():
-                hits.append(run)
+                hits.append("run %d, whose log says:\n  %s" % (run, "\n  ".join(lines)))
         self.assertEqual(hits, [], "runs that reached the victim")
         self.assertGreater(met, 0, "no run met the link: the race did not happen")
 
