@@ -1,4 +1,4 @@
-"""racer.py FIRST SECOND MAX_SWAPS MAX_SECONDS: swaps the Unix names FIRST and
+"""racer.py FIRST SECOND MAX_SWAPS MAX_SECONDS [PAUSE_SECONDS]: swaps the Unix names FIRST and
 SECOND with renameat2(RENAME_EXCHANGE), over and over, as a user who may write
 in the folder that holds them would, while a program under test runs. Prints
 "started" once it swaps, and, when it ends (SIGTERM, MAX_SWAPS swaps or
@@ -20,6 +20,7 @@ CLOCK_EVERY = 1024
 def main():
     first, second = os.fsencode(sys.argv[1]), os.fsencode(sys.argv[2])
     max_swaps, deadline = int(sys.argv[3]), time.monotonic() + float(sys.argv[4])
+    pause = float(sys.argv[5]) if len(sys.argv) > 5 else 0
     exchange = ctypes.CDLL(None, use_errno=True).renameat2
     stopped = []
     signal.signal(signal.SIGTERM, lambda *_: stopped.append(True))
@@ -33,6 +34,8 @@ def main():
         # is tried again, and counts only when it happened.
         if exchange(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0:
             swaps += 1
+        if pause:
+            time.sleep(pause)
     if swaps % 2 == 1 and exchange(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0:
         swaps += 1
     print(swaps, flush=True)
