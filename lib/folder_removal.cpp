@@ -281,14 +281,10 @@ HRESULT RemoveFolderIfEmpty(const wchar_t* path) {
   }
   // The folder alone is judged and removed, below its parent, which is
   // trusted as the caller names it.
-  if (GetPathRootLength(folder) < wcslen(folder)) {
-    PathRemoveBackslashW(folder);
-  }
+  PathRemoveBackslashW(folder);
   parent = JoinStrings(1, folder);
   CutLastComponent(parent);
-  if (GetPathRootLength(parent) < wcslen(parent)) {
-    PathRemoveBackslashW(parent);
-  }
+  PathRemoveBackslashW(parent);
   result = RemoveLevels(parent, folder, /*allLevels=*/false);
   FreeAndClear(&parent);
   FreeAndClear(&folder);

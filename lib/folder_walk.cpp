@@ -24,9 +24,10 @@ constexpr DWORD kTrustedFolderFlags =
     FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
 constexpr wchar_t kSeparator = L'\\';
-// A folder listing is read this many bytes at a time (aligned for the
-// 64-bit members of its entries).
-constexpr size_t kListingUnits = 512;
+// A folder listing is read into this many 64-bit units at a time (aligned for
+// the 64-bit members of its entries): room for several entries, each of at
+// most 104 bytes and a name of 255 characters.
+constexpr size_t kListingUnits = 128;
 
 // The temporary file of a replacement: "~menutools-" and the process and a
 // tick count in hexadecimal, so that runs side by side use names of their own.
@@ -280,20 +281,21 @@ BOOL RenameInto(HANDLE file, HANDLE folder, const wchar_t* name) {
   return setInformation != nullptr && NT_SUCCESS(result);
 }
 
-// Writes `size` bytes and flushes them into the file open at `file`. Returns
-// TRUE when all went; FALSE with the last error otherwise.
-BOOL WriteWhole(HANDLE file, const void* bytes, DWORD size) {
+// Writes `size` bytes into the file open at `file`, and flushes them when
+// `flush` is set. Returns TRUE when all went; FALSE with the last error
+// otherwise.
+BOOL WriteWhole(HANDLE file, const void* bytes, DWORD size, bool flush) {
   DWORD written = 0;
   return WriteFile(file, bytes, size, &written, /*lpOverlapped=*/nullptr) && written == size &&
-         FlushFileBuffers(file);
+         (!flush || FlushFileBuffers(file));
 }
 
 // Puts `size` bytes as the file `name` into the folder open at `folder`.
 // Where nothing stands at the name, the file is made there with FILE_CREATE
 // and written: relative to the folder's handle, whatever becomes of the names
 // above it. Otherwise a new file of the caller's own is made under a
-// temporary name, written, and renamed over the name, which replaces what
-// stands there as a name, never what a link there leads to. Returns
+// temporary name, written and flushed, and renamed over the name, which
+// replaces what stands there as a name, never what a link there leads to. Returns
 // kWalkSound when the file is in place; kWalkCannotOpen with the last error
 // otherwise, and no file of the caller's is left.
 WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size) {
@@ -305,7 +307,7 @@ WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWO
   DWORD error = GetLastError();
 
   if (file != INVALID_HANDLE_VALUE) {
-    problem = WriteWhole(file, bytes, size) ? kWalkSound : kWalkCannotOpen;
+    problem = WriteWhole(file, bytes, size, /*flush=*/false) ? kWalkSound : kWalkCannotOpen;
     error = GetLastError();
     goto Cleanup;
   }
@@ -320,7 +322,9 @@ WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWO
   // Only a new file of the caller's own is written, never one that stood there.
   file = OpenRelative(folder, temporary, wcslen(temporary), GENERIC_WRITE | DELETE, FILE_CREATE,
                       FILE_NON_DIRECTORY_FILE);
-  if (file != INVALID_HANDLE_VALUE && WriteWhole(file, bytes, size) &&
+  // Flushed before it takes the name: a file that replaces another is whole,
+  // whatever happens to the system meanwhile.
+  if (file != INVALID_HANDLE_VALUE && WriteWhole(file, bytes, size, /*flush=*/true) &&
       RenameInto(file, folder, name)) {
     problem = kWalkSound;
   }

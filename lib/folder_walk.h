@@ -82,8 +82,8 @@ BOOL DeleteOpenObject(HANDLE object);
 // Puts `size` bytes as the file `name` into the folder open at `folder`:
 // where nothing stands at the name, they are written into a file made there
 // with FILE_CREATE; otherwise into a new file made there under a temporary
-// name, which is then renamed over `name` relative to the folder. Either way
-// the bytes are flushed before the file takes the name. Whatever stands at the
+// name, which is flushed and then renamed over `name` relative to the folder,
+// so that a file that replaces another is whole. Whatever stands at the
 // name is replaced as a name, never written into or followed: a file, a link,
 // or one name of a file that has several.
 // Sets *found to what stood there: kWalkMissing (nothing), kWalkSound (a file

@@ -55,25 +55,25 @@ HRESULT FindKnownFolderFromPaths(IKnownFolderManager* manager, const wchar_t* to
   return result;
 }
 
-// CopyInnermostKnownFolder by comparing `path` with the path of every known
-// folder that the system lists.
-void CompareEveryKnownFolder(IKnownFolderManager* manager, const wchar_t* top,
-                             const wchar_t* path, wchar_t** name, size_t* length) {
-  KNOWNFOLDERID* ids = nullptr;
+// The known folders that the system's own definitions place in a Programs
+// folder: those that the fallback below compares.
+const KNOWNFOLDERID* const kProgramsKnownFolders[] = {
+    &FOLDERID_Startup, &FOLDERID_CommonStartup, &FOLDERID_AdminTools, &FOLDERID_CommonAdminTools};
+
+// CopyInnermostKnownFolder by comparing `path` with the paths of the known
+// folders that lie in a Programs folder by the system's definitions.
+void CompareProgramsKnownFolders(IKnownFolderManager* manager, const wchar_t* top,
+                                 const wchar_t* path, wchar_t** name, size_t* length) {
   IKnownFolder* folder = nullptr;
-  UINT count = 0;
-  UINT innermost = 0;
+  const KNOWNFOLDERID* innermost = nullptr;
   const size_t topLength = wcslen(top);
   const size_t pathLength = wcslen(path);
 
-  if (FAILED(manager->GetFolderIds(&ids, &count))) {
-    goto Cleanup;
-  }
-  for (UINT i = 0; i < count; ++i) {
+  for (const KNOWNFOLDERID* id : kProgramsKnownFolders) {
     PWSTR knownPath = nullptr;
     wchar_t* known = nullptr;
     // Only the path is wanted: the folder need not exist, nor be made.
-    if (SUCCEEDED(SHGetKnownFolderPath(ids[i], KF_FLAG_DONT_VERIFY, /*hToken=*/nullptr,
+    if (SUCCEEDED(SHGetKnownFolderPath(*id, KF_FLAG_DONT_VERIFY, /*hToken=*/nullptr,
                                        &knownPath))) {
       known = CopyFullPath(knownPath);
     }
@@ -88,19 +88,16 @@ void CompareEveryKnownFolder(IKnownFolderManager* manager, const wchar_t* top,
         CompareStringOrdinal(path, static_cast<int>(knownLength), known,
                              static_cast<int>(knownLength), /*bIgnoreCase=*/TRUE) == CSTR_EQUAL) {
       *length = knownLength;
-      innermost = i;
+      innermost = id;
     }
     FreeAndClear(&known);
   }
-  if (*length > 0 && SUCCEEDED(manager->GetFolder(ids[innermost], &folder))) {
+  if (innermost != nullptr && SUCCEEDED(manager->GetFolder(*innermost, &folder))) {
     *name = CopyDefinitionName(folder);
-  } else if (*length > 0) {
+  } else if (innermost != nullptr) {
     *name = JoinStrings(0);
   }
-
-Cleanup:
   ReleaseAndClear(&folder);
-  CoTaskMemFree(ids);
 }
 
 }  // namespace
@@ -114,7 +111,7 @@ wchar_t* CopyInnermostKnownFolder(const wchar_t* top, const wchar_t* path, size_
                                  CLSCTX_INPROC_SERVER, IID_IKnownFolderManager,
                                  reinterpret_cast<void**>(&manager))) &&
       FindKnownFolderFromPaths(manager, top, path, &name, length) == E_NOTIMPL) {
-    CompareEveryKnownFolder(manager, top, path, &name, length);
+    CompareProgramsKnownFolders(manager, top, path, &name, length);
   }
   ReleaseAndClear(&manager);
   return name;

@@ -1,6 +1,6 @@
-// The system's known folders (StartUp, Administrative Tools, the Programs
-// folders and the rest): folders that the system and other programs expect
-// to find, which the library never removes, however empty. Strings follow the
+// The system's known folders (StartUp, Administrative Tools and the rest):
+// folders that the system and other programs expect to find, which the
+// library never removes, however empty. Strings follow the
 // rules of strings.h.
 #pragma once
 
@@ -14,7 +14,9 @@
 // without a trailing backslash, that begins with `top`. The system is asked
 // about those folders alone, innermost first
 // (IKnownFolderManager::FindFolderFromPath); where it does not answer that
-// question (Wine 8 does not), each of its known folders' paths is compared
-// instead. Needs COM initialised on the calling thread. The caller releases
-// the result with FreeAndClear.
+// question (Wine 8 does not), the paths of the known folders that the
+// system's definitions place in a Programs folder (StartUp and
+// Administrative Tools, the user's and all users') are compared instead.
+// Needs COM initialised on the calling thread. The caller releases the result
+// with FreeAndClear.
 wchar_t* CopyInnermostKnownFolder(const wchar_t* top, const wchar_t* path, size_t* length);

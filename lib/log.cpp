@@ -1,6 +1,7 @@
 #include "log.h"
 
 #include <shellapi.h>
+#include <shlwapi.h>
 
 #include <cstdarg>
 #include <cstring>
@@ -213,6 +214,7 @@ BOOL StartLog(const wchar_t* commandLine) {
   wchar_t* folder = nullptr;
   wchar_t* level = nullptr;
   const wchar_t* name = nullptr;
+  const wchar_t* root = nullptr;
   FolderWalk walk;
   HANDLE file = INVALID_HANDLE_VALUE;
   WalkProblem problem = kWalkCannotOpen;
@@ -242,7 +244,8 @@ BOOL StartLog(const wchar_t* commandLine) {
   // Every folder on the way is judged as the start menu's are: an elevated
   // run must not append to a file that someone else chose, through a link.
   fullPath = CopyFullPath(path);
-  rootLength = fullPath != nullptr ? GetPathRootLength(fullPath) : 0;
+  root = fullPath != nullptr ? PathSkipRootW(fullPath) : nullptr;
+  rootLength = root != nullptr ? static_cast<size_t>(root - fullPath) : 0;
   name = fullPath != nullptr ? wcsrchr(fullPath, L'\\') : nullptr;
   if (rootLength == 0 || name == nullptr) {
     LogFailure(GetLastError(), "Log file %s cannot be opened", path);

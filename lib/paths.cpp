@@ -11,24 +11,8 @@
 namespace {
 
 constexpr wchar_t kExtendedPathPrefix[] = L"\\\\?\\";
-constexpr wchar_t kDeviceNamespacePrefix[] = L"\\\\.\\";
-// Roots: "C:\", "\\server\share\", and the same after "\\?\" or "\\.\",
-// where "UNC\" brings a server and a share.
-constexpr size_t kDevicePrefixLength = 4;
-constexpr wchar_t kUncAfterPrefix[] = L"UNC\\";
-constexpr size_t kUncAfterPrefixLength = 4;
-constexpr size_t kDriveRootLength = 3;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Returns the place after the component of `path` that begins at `at` and the
-// backslash that ends it, or the end of `path`.
-size_t SkipComponent(const wchar_t* path, size_t at) {
-  while (path[at] != L'\0' && path[at] != L'\\') {
-    ++at;
-  }
-  return path[at] == L'\\' ? at + 1 : at;
-}
 
 // Walks the components below the folder as the file system would: "." stays,
 // ".." climbs, repeated separators count once. Returns FALSE when a climb would
@@ -219,24 +203,4 @@ wchar_t* CopyShortPath(const wchar_t* path) {
 Cleanup:
   FreeAndClear(&extended);
   return shortPath;
-}
-
-size_t GetPathRootLength(const wchar_t* path) {
-  const bool devicePath = wcsncmp(path, kExtendedPathPrefix, kDevicePrefixLength) == 0 ||
-                          wcsncmp(path, kDeviceNamespacePrefix, kDevicePrefixLength) == 0;
-  if (devicePath) {
-    if (_wcsnicmp(path + kDevicePrefixLength, kUncAfterPrefix, kUncAfterPrefixLength) == 0) {
-      return SkipComponent(path,
-                           SkipComponent(path, kDevicePrefixLength + kUncAfterPrefixLength));
-    }
-    return path[kDevicePrefixLength] == L'\0' ? 0 : SkipComponent(path, kDevicePrefixLength);
-  }
-  if (path[0] == L'\\' && path[1] == L'\\') {
-    const size_t server = SkipComponent(path, 2);
-    return server > 3 && path[server] != L'\0' ? SkipComponent(path, server) : 0;
-  }
-  if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') {
-    return kDriveRootLength;
-  }
-  return 0;
 }

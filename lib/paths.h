@@ -1,8 +1,7 @@
-// Path text: cutting and climbing path components, resolving paths the way
-// the file system does (to keep operations inside a given folder), finding a
-// path's root; and the plain operations by path of the install layout
-// (folders created, paths tested). Nothing here logs. Strings follow the rules
-// of strings.h.
+// Path text: cutting and climbing path components and resolving paths the
+// way the file system does (to keep operations inside a given folder); and
+// the plain operations by path of the install layout (folders created, paths
+// tested). Nothing here logs. Strings follow the rules of strings.h.
 #pragma once
 
 #include <windows.h>
@@ -59,10 +58,3 @@ wchar_t* CopyFullPath(const wchar_t* path);
 // `path` of an existing file or folder, of any length, or null when the file
 // system gives none. The caller releases it with FreeAndClear.
 wchar_t* CopyShortPath(const wchar_t* path);
-
-// Returns the length of the root of the full path `path`, its trailing
-// backslash included when it has one: 3 for "C:\...", the server and share
-// for "\\server\share\...", and the same after "\\?\" or "\\.\" ("\\?\C:\",
-// "\\?\UNC\server\share\", "\\.\pipe\"). Returns 0 for a path that has no
-// root of these forms (a relative one, "\\server" alone).
-size_t GetPathRootLength(const wchar_t* path);

@@ -313,11 +313,9 @@ HRESULT PutShortcut(HANDLE folder, const wchar_t* linkPath, const wchar_t* name,
     return result;
   }
   if (found == kWalkIsLink || found == kWalkLiesElsewhere) {
-    LogLine("Shortcut %s: the link that stood at its name is replaced; nothing is written "
-            "where it led", linkPath);
+    LogLine("Shortcut %s replaces a link, not what it leads to", linkPath);
   } else if (found == kWalkHasNames) {
-    LogLine("Shortcut %s: the file that stood at its name had other names (hard links), which "
-            "keep their data", linkPath);
+    LogLine("Shortcut %s replaces one name of a file with more (hard links)", linkPath);
   }
   return S_OK;
 }
@@ -395,8 +393,8 @@ wchar_t* CopyLinkFolder(const wchar_t* linkPath, const wchar_t** name) {
   *name = separator != nullptr ? separator + 1 : linkPath;
   folder[*name - linkPath] = L'\0';
   resolved = CopyFullPath(folder);
-  if (resolved != nullptr && GetPathRootLength(resolved) < wcslen(resolved)) {
-    PathRemoveBackslashW(resolved);
+  if (resolved != nullptr) {
+    PathRemoveBackslashW(resolved);  // a root keeps its own
   }
   FreeAndClear(&folder);
   return resolved;

@@ -99,29 +99,6 @@ TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
   EXPECT_FALSE(PathStaysInside(L"C:\\Start\\", L"C:\\Start\\x.lnk"));
 }
 
-TEST(GetPathRootLength, CoversTheDriveTheShareOrTheDevicePrefixWithItsBackslash) {
-  const struct {
-    const wchar_t* path;
-    size_t root;
-  } cases[] = {
-      {L"C:\\", 3},
-      {L"C:\\logs\\x.log", 3},
-      {L"\\\\server\\share\\logs\\x.log", 15},
-      {L"\\\\server\\share", 14},
-      {L"\\\\?\\C:\\x.log", 7},
-      {L"\\\\?\\UNC\\server\\share\\x", 21},
-      {L"\\\\.\\pipe\\x", 9},
-      {L"\\\\server", 0},
-      {L"\\\\?\\", 0},
-      {L"\\folder\\x", 0},
-      {L"C:x.log", 0},
-      {L"x.log", 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(GetPathRootLength(c.path), c.root) << WideToUtf8(c.path);
-  }
-}
-
 TEST(CopyShortPath, GivesAShortFormOfAPathTooLongToStartAProgramFrom) {
   ScratchFolder scratch(L"short");
   std::wstring longPath = L"\\\\?\\" + scratch.path();

@@ -188,8 +188,7 @@ class MenuCleanupTest(InstallationTestCase):
         # Where a followed link would lead each program to write or delete.
         inside = {folder_level: "Fluid Dynamics/RUVO 18.2.lnk", fluid_level: "RUVO 18.2.lnk",
                   file_level: "inside.txt"}
-        replaced = "Shortcut {link}: the link that stood at its name is replaced; nothing is " \
-                   "written where it led"
+        replaced = "Shortcut {link} replaces a link, not what it leads to"
         refused = "Shortcut refused: {link} "
         kept = "Folder kept: {link} "
         # level, kind, a line of menusetup's log, lines of menucleanup's (the
@@ -207,8 +206,8 @@ class MenuCleanupTest(InstallationTestCase):
             (file_level, "file", replaced, ("Shortcut deleted: {link}",), False),
             (file_level, "nowhere", "Shortcut written: {link}", ("Shortcut deleted: {link}",),
              False),
-            (file_level, "hard link", "Shortcut {link}: the file that stood at its name had other "
-             "names (hard links), which keep their data", ("Shortcut deleted: {link}",), False),
+            (file_level, "hard link", "Shortcut {link} replaces one name of a file with more (hard "
+             "links)", ("Shortcut deleted: {link}",), False),
         ]
 
         def run_logged(program):

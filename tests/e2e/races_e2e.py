@@ -31,7 +31,7 @@ RACER_SWAPS = 10 ** 9
 RACER_SECONDS = 120
 # A log line that shows the program met a link, at a level or at the name.
 MET_A_LINK = re.compile(r"is reached through a link and lies elsewhere|is a link \(a reparse "
-                        r"point\)|the link that stood at its name|had other names")
+                        r"point\)|replaces a link|replaces one name")
 SHORTCUT = "RUVO 18.2.lnk"
 
 
