@@ -11,6 +11,7 @@
 #include "install_layout.h"
 #include "log.h"
 #include "menutools_version.h"
+#include "redirection_trust.h"
 #include "shortcuts.h"
 
 namespace {
@@ -45,6 +46,7 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
 
   StartLog(commandLine);
   LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
+  LogRedirectionTrust();
   installRoot = CopyInstallRoot();
   LogLine("Install root: %s", installRoot);
   // A relative root names a relinfo.xml below the current folder, which
@@ -79,5 +81,7 @@ Done:
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
   RestrictDllSearchToSystem();
+  // Junctions that a non-administrator made are refused where the system can.
+  RequestRedirectionTrust();
   return CleanupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
 }

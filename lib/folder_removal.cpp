@@ -5,11 +5,17 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "install_layout.h"
+#include <cstring>
+
+#include "folder_walk.h"
+#include "known_folders.h"
 #include "log.h"
+#include "names.h"
+#include "paths.h"
 #include "release.h"
 #include "shell_notify.h"
 #include "shortcuts.h"
+#include "strings.h"
 
 namespace {
 
@@ -22,7 +28,6 @@ constexpr HRESULT kFolderNotEmpty = ERROR_FILE_EXISTS;
 // What a folder that is a link, or that the system owns, gives.
 constexpr DWORD kFolderIsLinkError = ERROR_CANT_ACCESS_FILE;
 constexpr HRESULT kFolderIsKnown = E_ACCESSDENIED;
-constexpr char kFolderKept[] = "Folder kept";
 
 void FreeItemAndClear(IMalloc* allocator, LPITEMIDLIST* item) {
   if (*item != nullptr) {
@@ -126,86 +131,104 @@ void LogFolderOutcome(const wchar_t* path, HRESULT result, HRESULT next, bool re
   }
 }
 
-// Removes the folder at the full path `path`, no trailing backslash, when the
-// shell finds it empty, unless `knownName` names the system's known folder
-// that it is. Sets *stays to whether the folder is still there afterwards.
-// Returns as RemoveFolderIfEmpty does.
-HRESULT RemoveFolder(const wchar_t* path, const wchar_t* knownName, bool* stays) {
-  ObjectProblem problem = kObjectCannotOpen;
-  HANDLE object = INVALID_HANDLE_VALUE;
+// Removes the folder held at level `level` of `walk` when it is empty, unless
+// `knownName` names the system's known folder that it is. A folder that lists
+// no entry at all goes without asking the shell; one that lists entries goes
+// when the shell finds no item in it, and the removal (RemoveWalkLevel) still
+// refuses one that holds entries of any kind. Sets *stays to whether the
+// folder is still there. Returns as RemoveFolderIfEmpty does.
+HRESULT RemoveHeldFolder(FolderWalk* walk, size_t level, const wchar_t* knownName, bool* stays) {
+  wchar_t* path = CopyWalkLevel(walk, level);
   HRESULT next = S_FALSE;
   HRESULT result = S_OK;
+  WalkProblem problem = kWalkCannotOpen;
   DWORD error = ERROR_SUCCESS;
-  bool removed = false;
 
-  *stays = PathFileExistsW(path) != FALSE;
-  if (!*stays) {
-    LogLine("Folder not removed: %s is not there", path);
-    return E_FAIL;
+  if (FolderHoldsEntries(walk->levels[level])) {
+    // COM stays initialised on this thread: callers may go on using the shell.
+    CoInitialize(/*pvReserved=*/nullptr);
+    result = AskShellIfEmpty(path, &next);
   }
-  if (knownName != nullptr) {
+  if (result == S_OK && knownName != nullptr) {
     LogLine("Folder kept: %s is the system's known folder \"%s\"", path, knownName);
-    return kFolderIsKnown;
-  }
-  // COM stays initialised on this thread: callers may go on using the shell.
-  CoInitialize(/*pvReserved=*/nullptr);
-  result = AskShellIfEmpty(path, &next);
-  if (result == S_OK) {
-    // Removed through a handle of the folder judged right before: a folder
-    // with any entry left, hidden items and sub-folders included, is refused.
-    object = OpenObjectItself(path, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING, /*flags=*/0,
-                              &problem);
+    result = kFolderIsKnown;
+  } else if (result == S_OK) {
+    // Removed through a handle of the folder judged again right before: a
+    // folder with any entry left, hidden items and sub-folders included, is
+    // refused.
+    problem = RemoveWalkLevel(walk, level);
     error = GetLastError();
-    if (problem == kObjectIsReparsePoint || problem == kObjectLiesElsewhere) {
-      LogLine("%S: %s %S", kFolderKept, path, DescribeObjectProblem(problem));
-      return HRESULT_FROM_WIN32(kFolderIsLinkError);
+    if (problem != kWalkSound && problem != kWalkCannotOpen) {
+      LogLine("Folder kept: %s %S", path, DescribeWalkProblem(problem));
+      result = HRESULT_FROM_WIN32(kFolderIsLinkError);
+    } else {
+      if (problem == kWalkSound) {
+        AnnounceFolderRemoved(path);
+      }
+      LogFolderOutcome(path, result, next, problem == kWalkSound, error);
     }
-    removed = problem == kObjectIsItself && DeleteOpenObject(object);
-    if (!removed && problem == kObjectIsItself) {
-      error = GetLastError();
-    }
-    // The folder goes as its last handle closes; only then is the shell told.
-    CloseHandleAndClear(&object);
-    if (removed) {
-      AnnounceFolderRemoved(path);
-    }
+  } else {
+    LogFolderOutcome(path, result, next, /*removed=*/false, error);
   }
-  LogFolderOutcome(path, result, next, removed, error);
-  *stays = !removed;
+  *stays = problem != kWalkSound;
+  FreeAndClear(&path);
   return result;
 }
 
 // Removes the folder at `path` (a full path below the folder `top`, no
-// trailing backslash; changed in place) when it is empty and, when
-// `allLevels` is set, each folder above it below `top`, innermost first,
-// stopping at the first that stays. Nothing is removed when a level is a link
-// or cannot be judged, nor a level that is one of the system's known folders.
-// Returns what the removal of the last folder addressed returned, or
-// HRESULT_FROM_WIN32(kFolderIsLinkError) for a level refused as a link.
-HRESULT RemoveLevels(const wchar_t* top, wchar_t* path, bool allLevels) {
+// trailing backslash) when it is empty and, when `allLevels` is set, each
+// folder above it below `top`, innermost first, stopping at the first that
+// stays (one that is not there does not stay). The levels are walked by
+// handles from `top` first: nothing is removed when one is a link, is reached
+// through one or cannot be judged, nor a level that is one of the system's
+// known folders. Returns what the removal of the last folder addressed
+// returned: E_FAIL for one that is not there,
+// HRESULT_FROM_WIN32(kFolderIsLinkError) for a level refused.
+HRESULT RemoveLevels(const wchar_t* top, const wchar_t* path, bool allLevels) {
   wchar_t* knownName = nullptr;
+  wchar_t* level = nullptr;
   const size_t topLength = wcslen(top);
   size_t knownLength = 0;
-  size_t length = wcslen(path);
   bool lookedUp = false;
   bool stays = false;
-  HRESULT result = HRESULT_FROM_WIN32(kFolderIsLinkError);
+  FolderWalk walk;
+  HRESULT result = E_FAIL;
 
-  if (!NoLinkBelow(top, path, kFolderKept)) {
-    return result;
-  }
-  for (; !stays && length > topLength; length = static_cast<size_t>(wcsrchr(path, L'\\') - path)) {
-    path[length] = L'\0';
-    // One look at the system's known folders serves this level and every one
-    // above it; none is needed for a folder that is not there.
-    if (!lookedUp && PathFileExistsW(path)) {
-      CoInitialize(/*pvReserved=*/nullptr);
-      knownName = CopyInnermostKnownFolder(top, path, &knownLength);
-      lookedUp = true;
+  memset(&walk, 0, sizeof(walk));
+  if (!WalkFolders(path, topLength, /*create=*/FALSE, /*access=*/0, &walk) &&
+      walk.problem != kWalkMissing) {
+    level = CopyWalkLevel(&walk, walk.count);
+    if (walk.problem == kWalkCannotOpen) {
+      LogFailure(walk.error, "Folder kept: %s cannot be opened to be judged", level);
+    } else {
+      LogLine("Folder kept: %s %S", level, DescribeWalkProblem(walk.problem));
     }
-    result = RemoveFolder(path, length == knownLength ? knownName : nullptr, &stays);
+    result = HRESULT_FROM_WIN32(kFolderIsLinkError);
+    goto Cleanup;
+  }
+  for (size_t at = walk.depth - 1; at > 0 && !stays; --at) {
+    level = CopyWalkLevel(&walk, at);
+    if (at >= walk.count) {
+      LogLine("Folder not removed: %s is not there", level);
+      result = E_FAIL;
+    } else {
+      // One look at the system's known folders serves this level and every
+      // one above it.
+      if (!lookedUp) {
+        CoInitialize(/*pvReserved=*/nullptr);
+        knownName = CopyInnermostKnownFolder(top, level, &knownLength);
+        lookedUp = true;
+      }
+      result = RemoveHeldFolder(&walk, at, wcslen(level) == knownLength ? knownName : nullptr,
+                                &stays);
+    }
+    FreeAndClear(&level);
     stays = stays || !allLevels;
   }
+
+Cleanup:
+  EndFolderWalk(&walk);
+  FreeAndClear(&level);
   FreeAndClear(&knownName);
   return result;
 }
@@ -221,23 +244,22 @@ void RemoveInsideProgramsFolder(const wchar_t* separator, const wchar_t* tail, b
   wchar_t* resolved = nullptr;
   wchar_t* refusedPart = nullptr;
 
-  if (!PathStaysInside(programs, path)) {
-    LogLine("Folder refused: %s is not inside the Programs folder %s", path, programs);
-    goto Cleanup;
-  }
   refusedPart = CopyRefusedFolderPart(tail);
   if (refusedPart != nullptr) {
     LogLine("Folder refused: %s: its name part \"%s\" %S, or names a device", path,
             refusedPart, kPlainNamePartRule);
     goto Cleanup;
   }
-  // The folders the file system means, the same ones the shortcut went into.
+  // The folders the file system means, the same ones the shortcut went into:
+  // with every name plain, those that the path names.
   resolved = CopyFullPath(path);
-  if (resolved == nullptr) {
-    LogFailure(GetLastError(), "Folder refused: %s cannot be resolved", path);
+  if (resolved != nullptr) {
+    PathRemoveBackslashW(resolved);
+  }
+  if (resolved == nullptr || !LiesBelow(programs, resolved)) {
+    LogLine("Folder refused: %s is not inside the Programs folder %s", path, programs);
     goto Cleanup;
   }
-  PathRemoveBackslashW(resolved);
   RemoveLevels(programs, resolved, allLevels);
 
 Cleanup:
@@ -257,7 +279,8 @@ HRESULT RemoveFolderIfEmpty(const wchar_t* path) {
     LogLine("Folder not removed: %s is not there", path);
     return result;
   }
-  // The folder alone is judged and removed: its parent is the top.
+  // The folder alone is judged and removed, below its parent, which is
+  // trusted as the caller names it.
   PathRemoveBackslashW(folder);
   parent = JoinStrings(1, folder);
   CutLastComponent(parent);

@@ -1,8 +1,9 @@
 // Install layout: the running program's own path, the install root four
 // directories above it, and the release information (relinfo.xml) found
-// there and beside the program. Includes the string and path helpers
-// (strings.h, paths.h), on which this area builds, so that their callers see
-// them here too; strings follow the rules of strings.h.
+// there and beside the program. Includes the string and path helpers, the
+// name rules and the access helpers (strings.h, paths.h, names.h, access.h),
+// on which this area builds, so that their callers see them here too; strings
+// follow the rules of strings.h.
 //
 // Two-call size protocol:
 // - capacity form (GetModulePath, GetInstallRoot): call with no buffer and
@@ -21,6 +22,8 @@
 
 #include <windows.h>
 
+#include "access.h"
+#include "names.h"
 #include "paths.h"
 #include "strings.h"
 

@@ -1,10 +1,13 @@
 #include "log.h"
 
 #include <shellapi.h>
+#include <shlwapi.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
 
+#include "folder_walk.h"
 #include "paths.h"
 #include "release.h"
 #include "strings.h"
@@ -14,20 +17,16 @@ namespace {
 constexpr wchar_t kLogSwitch[] = L"/log=";
 constexpr size_t kLogSwitchLength = sizeof(kLogSwitch) / sizeof(kLogSwitch[0]) - 1;
 // Other runs, and a viewer of the file, may have it open at the same time
-// (OpenObjectItself shares it); appending only, each line lands whole at the
-// end whoever else writes.
+// (the walk shares what it opens); appending only, each line lands whole at
+// the end whoever else writes.
 constexpr DWORD kLogAccess = FILE_APPEND_DATA;
-// A log file has one name: a second one (a hard link) would be written too.
-constexpr DWORD kLogFileLinks = 1;
 constexpr wchar_t kLineEnd[] = L"\r\n";
 constexpr wchar_t kFirstPrintable = L' ';
-// Characters that are written as \uXXXX (four hexadecimal digits): DEL and
-// the C1 controls (U+0085 among them), the line and paragraph separators, which
-// editors and script languages take as line ends, and the bidirectional
-// controls (IsBidirectionalControl), which make a line display other than it
-// is.
-constexpr wchar_t kDelete = 0x007F;
-constexpr wchar_t kLastC1Control = 0x009F;
+// Characters that are written as \uXXXX (four hexadecimal digits, one escape
+// for each half of a surrogate pair): those that make a text show as
+// something else (IsDisguisingCharacter: DEL, the C1 controls, U+0085 among
+// them, the format characters), and the line and paragraph separators, which
+// editors and script languages take as line ends.
 constexpr wchar_t kLineSeparator = 0x2028;
 constexpr wchar_t kParagraphSeparator = 0x2029;
 constexpr wchar_t kEscapeStart[] = L"\\u";
@@ -46,10 +45,11 @@ constexpr DWORD kSystemTextFlags =
 // The open log file, or null. The programs run on one thread.
 HANDLE g_logFile;
 
-// Whether `c` is written as \uXXXX (see kDelete and the rest above).
-bool IsEscaped(wchar_t c) {
-  return (c >= kDelete && c <= kLastC1Control) || c == kLineSeparator ||
-         c == kParagraphSeparator || IsBidirectionalControl(c);
+bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether `c` is written as \uXXXX (see kLineSeparator above).
+bool IsEscaped(UINT32 c) {
+  return IsDisguisingCharacter(c) || c == kLineSeparator || c == kParagraphSeparator;
 }
 
 // Stores `c` at `at` of `out` when there is an output; returns the next place.
@@ -76,20 +76,35 @@ size_t PutNumber(wchar_t* out, size_t at, DWORD value, DWORD base, int width) {
   return at;
 }
 
-// Stores `c` as PutAsIs does, but a value read from a file may hold line
-// breaks or characters that turn the text: a line stays one line, and reads
-// as what it is. Control characters become blanks; the escaped ones, \uXXXX.
-size_t Put(wchar_t* out, size_t at, wchar_t c) {
+// Stores the character that begins at text[*next] as PutAsIs does, moving
+// *next past it, but a value read from a file may hold line breaks or
+// characters that turn the text: a line stays one line, and reads as what it
+// is. Control characters below the blank become blanks; the escaped ones,
+// \uXXXX for each of their units.
+size_t Put(wchar_t* out, size_t at, const wchar_t* text, size_t* next) {
+  const size_t first = *next;
+  const UINT32 c = NextCharacter(text, next);
   if (c < kFirstPrintable) {
     return PutAsIs(out, at, L' ');
   }
-  if (!IsEscaped(c)) {
-    return PutAsIs(out, at, c);
+  for (size_t unit = first; unit < *next; ++unit) {
+    if (!IsEscaped(c)) {
+      at = PutAsIs(out, at, text[unit]);
+      continue;
+    }
+    for (const wchar_t* e = kEscapeStart; *e != L'\0'; ++e) {
+      at = PutAsIs(out, at, *e);
+    }
+    at = PutNumber(out, at, text[unit], kHexadecimal, kEscapeDigits);
   }
-  for (const wchar_t* e = kEscapeStart; *e != L'\0'; ++e) {
-    at = PutAsIs(out, at, *e);
-  }
-  return PutNumber(out, at, c, kHexadecimal, kEscapeDigits);
+  return at;
+}
+
+// Put for one byte of a narrow text: each byte is one character.
+size_t PutByte(wchar_t* out, size_t at, unsigned char c) {
+  const wchar_t text[] = {static_cast<wchar_t>(c), L'\0'};
+  size_t next = 0;
+  return Put(out, at, text, &next);
 }
 
 // Writes `format` with its arguments (see log.h) into `out`, when given, and
@@ -98,7 +113,7 @@ size_t Render(wchar_t* out, const char* format, va_list arguments) {
   size_t at = 0;
   for (const char* c = format; *c != '\0'; ++c) {
     if (*c != '%' || c[1] == '\0') {
-      at = Put(out, at, static_cast<unsigned char>(*c));
+      at = PutByte(out, at, static_cast<unsigned char>(*c));
       continue;
     }
     ++c;
@@ -108,21 +123,21 @@ size_t Render(wchar_t* out, const char* format, va_list arguments) {
       ++c;
     }
     if (*c == 's') {
-      for (const wchar_t* text = va_arg(arguments, const wchar_t*);
-           text != nullptr && *text != L'\0'; ++text) {
-        at = Put(out, at, *text);
+      const wchar_t* text = va_arg(arguments, const wchar_t*);
+      for (size_t next = 0; text != nullptr && text[next] != L'\0';) {
+        at = Put(out, at, text, &next);
       }
     } else if (*c == 'S') {
       for (const char* text = va_arg(arguments, const char*); text != nullptr && *text != '\0';
            ++text) {
-        at = Put(out, at, static_cast<unsigned char>(*text));
+        at = PutByte(out, at, static_cast<unsigned char>(*text));
       }
     } else if (*c == 'u') {
       at = PutNumber(out, at, va_arg(arguments, DWORD), kDecimal, width);
     } else if (*c == 'x') {
       at = PutNumber(out, at, va_arg(arguments, DWORD), kHexadecimal, kHexWidth);
     } else {
-      at = Put(out, at, static_cast<unsigned char>(*c));
+      at = PutByte(out, at, static_cast<unsigned char>(*c));
     }
   }
   return at;
@@ -195,11 +210,20 @@ Cleanup:
 BOOL StartLog(const wchar_t* commandLine) {
   wchar_t** arguments = nullptr;
   const wchar_t* path = nullptr;
-  HANDLE file = nullptr;
-  ObjectProblem problem = kObjectCannotOpen;
-  BY_HANDLE_FILE_INFORMATION information;
+  wchar_t* fullPath = nullptr;
+  wchar_t* folder = nullptr;
+  wchar_t* level = nullptr;
+  const wchar_t* name = nullptr;
+  const wchar_t* root = nullptr;
+  FolderWalk walk;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  WalkProblem problem = kWalkCannotOpen;
+  BOOL created = FALSE;
+  size_t rootLength = 0;
+  size_t folderLength = 0;
   int count = 0;
 
+  memset(&walk, 0, sizeof(walk));
   EndLog();
   if (commandLine == nullptr) {
     goto Cleanup;
@@ -217,33 +241,55 @@ BOOL StartLog(const wchar_t* commandLine) {
   if (path == nullptr || path[0] == L'\0') {
     goto Cleanup;
   }
-  // The file itself, never what a link there leads to: an elevated run must
-  // not append to a file that someone else chose.
-  file = OpenObjectItself(path, kLogAccess, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, &problem);
-  if (file == INVALID_HANDLE_VALUE) {
-    if (problem == kObjectMissing || problem == kObjectCannotOpen) {
-      LogFailure(GetLastError(), "Log file %s cannot be opened", path);
+  // Every folder on the way is judged as the start menu's are: an elevated
+  // run must not append to a file that someone else chose, through a link.
+  fullPath = CopyFullPath(path);
+  root = fullPath != nullptr ? PathSkipRootW(fullPath) : nullptr;
+  rootLength = root != nullptr ? static_cast<size_t>(root - fullPath) : 0;
+  name = fullPath != nullptr ? wcsrchr(fullPath, L'\\') : nullptr;
+  if (rootLength == 0 || name == nullptr) {
+    LogFailure(GetLastError(), "Log file %s cannot be opened", path);
+    goto Cleanup;
+  }
+  ++name;
+  if (IsPathSeparator(path[wcslen(path) - 1]) || name[0] == L'\0' ||
+      name < fullPath + rootLength) {
+    LogLine("Log file %s not used: it names a folder", path);
+    goto Cleanup;
+  }
+  folderLength = static_cast<size_t>(name - fullPath);
+  folderLength -= folderLength > rootLength ? 1 : 0;  // a root keeps its backslash
+  folder = JoinStrings(1, fullPath);
+  folder[folderLength] = L'\0';
+  if (!WalkFolders(folder, rootLength, /*create=*/FALSE, /*access=*/0, &walk)) {
+    level = CopyWalkLevel(&walk, walk.count);
+    if (walk.problem == kWalkMissing || walk.problem == kWalkCannotOpen) {
+      LogFailure(walk.error, "Log file %s cannot be opened: %s %S", path, level,
+                 DescribeWalkProblem(walk.problem));
     } else {
-      LogLine("Log file %s not used: it %S", path, DescribeObjectProblem(problem));
+      LogLine("Log file %s not used: %s %S", path, level, DescribeWalkProblem(walk.problem));
     }
     goto Cleanup;
   }
-  if (!GetFileInformationByHandle(file, &information)) {
-    LogFailure(GetLastError(), "Log file %s not used: it cannot be looked at", path);
-  } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    LogLine("Log file %s not used: it is a folder", path);
+  file = CreateEntry(walk.levels[walk.count - 1], name, wcslen(name), kEntryFileWithOneName,
+                     kLogAccess, &created, &problem);
+  if (problem == kWalkCannotOpen) {
+    LogFailure(GetLastError(), "Log file %s cannot be opened", path);
+  } else if (problem != kWalkSound) {
+    LogLine("Log file %s not used: it %S", path, DescribeWalkProblem(problem));
   } else if (GetFileType(file) != FILE_TYPE_DISK) {
     LogLine("Log file %s not used: it is not a file on disk", path);
-  } else if (information.nNumberOfLinks != kLogFileLinks) {
-    LogLine("Log file %s not used: it has %u names (hard links)", path,
-            information.nNumberOfLinks);
   } else {
     g_logFile = file;
-    file = nullptr;
+    file = INVALID_HANDLE_VALUE;
   }
 
 Cleanup:
   CloseHandleAndClear(&file);
+  EndFolderWalk(&walk);
+  FreeAndClear(&level);
+  FreeAndClear(&folder);
+  FreeAndClear(&fullPath);
   LocalFreeAndClear(&arguments);
   return g_logFile != nullptr;
 }

@@ -13,13 +13,15 @@
 //       leading zeros to that many digits;
 //   %x  for the next argument, a DWORD, as eight hexadecimal digits;
 //   %%  for a percent sign.
-// Control characters, line breaks included, are written as blanks, so that a
-// value read from a file cannot break a line in two. DEL, the C1 controls
-// (U+0080 to U+009F, U+0085 among them), the line and paragraph separators
-// (U+2028, U+2029) and the bidirectional controls (U+200E, U+200F, U+202A to
-// U+202E, U+2066 to U+2069) are written as a backslash, "u" and four upper-case
-// hexadecimal digits (\u2028), so that no reader sees a line end or a turned
-// text where there is none. A backslash is written as it is: the escapes are
+// Control characters below the blank, line breaks included, are written as
+// blanks, so that a value read from a file cannot break a line in two. The
+// other control and format characters (IsDisguisingCharacter in strings.h:
+// DEL, the C1 controls, U+0085 among them, the bidirectional controls, the
+// zero-width space, U+FEFF and the rest) and the line and paragraph
+// separators (U+2028, U+2029) are written as a backslash, "u" and four
+// upper-case hexadecimal digits (\u2028), each half of a surrogate pair on its
+// own, so that no reader sees a line end, a turned text or a hidden character
+// where there is none. A backslash is written as it is: the escapes are
 // for reading, not for parsing back.
 #pragma once
 
@@ -29,10 +31,15 @@
 // GetCommandLineW gives it, split by the system's rules, so that a value with
 // blanks comes quoted: /log="C:\a b\x.log") for the first argument beginning
 // with /log= in any case, and opens the file that follows for appending,
-// creating it when it is missing; every other argument is ignored. The file is
-// opened itself, never through a link (see OpenObjectItself in paths.h), and
-// is used only when it is a file on disk with one name: not a link, a folder,
-// a device or a file that shares its data with another name (a hard link).
+// creating it when it is missing; every other argument is ignored. Its path
+// is walked as the start menu's is (see folder_walk.h): from the root of the
+// path down, each folder on the way opened relative to the one above and
+// judged, so that a folder on the way that is a link means no log file. The
+// file itself is opened there as itself, asking to be identified only (a pipe
+// in its place cannot impersonate the caller; Wine ignores that), and is used
+// only when it is a file on disk with one name: not a link, a folder, a device
+// or a file that shares its data with another name (a hard link). A path that
+// ends in a separator names a folder: no file is made.
 // Returns TRUE when a log file is open; FALSE when there is no such argument,
 // its value is empty, or the file cannot be opened or is not used (why goes to
 // the debugger's output only). Without the switch no file is touched. A log

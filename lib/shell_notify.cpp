@@ -5,7 +5,8 @@
 
 #include <cwchar>
 
-#include "install_layout.h"
+#include "paths.h"
+#include "strings.h"
 
 namespace {
 
@@ -45,34 +46,25 @@ void AnnounceRemoval(LONG event, const wchar_t* path) {
 
 }  // namespace
 
-BOOL CreateFolderLevelsAnnounced(const wchar_t* top, const wchar_t* path,
-                                 wchar_t** firstNewFolder) {
+wchar_t* CreateFolderTreeAnnounced(const wchar_t* path) {
   // Every level is a prefix of the resolved path that ends before a
   // separator or at its end. A level that this call creates did not exist.
   wchar_t* folder = CopyFullPath(path);
   wchar_t* end = folder;
-  const size_t topLength = top != nullptr ? wcslen(top) : 0;
   size_t outermostLength = 0;
-  BOOL created = FALSE;
-  BOOL sound = TRUE;
 
-  *firstNewFolder = nullptr;
   if (folder == nullptr) {
-    return TRUE;
+    return nullptr;
   }
   PathRemoveBackslashW(folder);
-  while (end != nullptr && sound) {
+  while (end != nullptr) {
     end = wcschr(end + 1, kSeparator);
     if (end != nullptr) {
       *end = L'\0';
     }
-    const BOOL judge = top != nullptr && wcslen(folder) > topLength;
-    sound = CreateLevelItself(folder, judge, "Shortcut refused", &created);
-    if (created) {
-      Notify(SHCNE_MKDIR, folder, /*last=*/false);
-      if (outermostLength == 0) {
-        outermostLength = wcslen(folder);
-      }
+    if (CreateDirectoryW(folder, /*lpSecurityAttributes=*/nullptr)) {
+      AnnounceFolderCreated(folder);
+      outermostLength = outermostLength == 0 ? wcslen(folder) : outermostLength;
     }
     if (end != nullptr) {
       *end = kSeparator;
@@ -83,14 +75,11 @@ BOOL CreateFolderLevelsAnnounced(const wchar_t* top, const wchar_t* path,
   } else {
     folder[outermostLength] = L'\0';
   }
-  *firstNewFolder = folder;
-  return sound;
+  return folder;
 }
 
-wchar_t* CreateFolderTreeAnnounced(const wchar_t* path) {
-  wchar_t* firstNewFolder = nullptr;
-  CreateFolderLevelsAnnounced(/*top=*/nullptr, path, &firstNewFolder);
-  return firstNewFolder;
+void AnnounceFolderCreated(const wchar_t* path) {
+  Notify(SHCNE_MKDIR, path, /*last=*/false);
 }
 
 void AnnounceShortcutSaved(const wchar_t* linkPath, const wchar_t* firstNewFolder,

@@ -10,23 +10,17 @@
 
 #include <windows.h>
 
-// Creates the folder `path` and every missing parent, top down, and tells the
-// shell of each folder created here, outermost first (SHCNE_MKDIR, not
-// flushed: the announcement of the save that follows flushes). Each level of
-// `path` below the folder `top` (in which `path` lies), whether it was there
-// or is made here, must be itself and no link (see CreateLevelItself in
-// paths.h); with a null `top`, only the levels made here are judged. Sets
-// *firstNewFolder to a new wide string holding the outermost folder created,
-// as the file system resolves it, or to null when none was; the caller
-// releases it with FreeAndClear. Returns FALSE when a level was refused
-// (logged as "Shortcut refused: <level> <why>"): nothing more is created.
-// Returns TRUE otherwise, also when a level could not be created.
-BOOL CreateFolderLevelsAnnounced(const wchar_t* top, const wchar_t* path,
-                                 wchar_t** firstNewFolder);
-
-// CreateFolderLevelsAnnounced with a null `top`, its result dropped. Returns
-// the outermost folder created as *firstNewFolder above.
+// Creates the folder `path` and every missing parent by its path, top down,
+// and tells the shell of each folder created here, outermost first
+// (SHCNE_MKDIR, not flushed: the announcement of the save that follows
+// flushes). Failures are passed over. Returns a new wide string holding the
+// outermost folder created, as the file system resolves it, or null when none
+// was; the caller releases it with FreeAndClear.
 wchar_t* CreateFolderTreeAnnounced(const wchar_t* path);
+
+// Announces that the folder `path` was created (SHCNE_MKDIR, not flushed).
+// Returns nothing.
+void AnnounceFolderCreated(const wchar_t* path);
 
 // Announces a shortcut save at `linkPath`: when `saved` is nonzero,
 // SHCNE_CREATE for the link, or SHCNE_UPDATEITEM when `existedBefore` is

@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "folder_walk.h"
 #include "install_layout.h"
 #include "log.h"
 #include "release.h"
@@ -18,15 +19,6 @@ namespace {
 // characters; one more keeps the work buffer terminated whatever happens.
 constexpr DWORD kProgramsWorkCapacity = MAX_PATH + 1;
 
-// The administrator test: two private rights used nowhere else, granted to
-// the Administrators group alone.
-constexpr DWORD kAccessRead = 1;
-constexpr DWORD kAccessWrite = 2;
-constexpr DWORD kAccessAll = kAccessRead | kAccessWrite;
-constexpr DWORD kTokenRights = TOKEN_DUPLICATE | TOKEN_QUERY;
-// The ACL header and one access-allowed entry less the SID start it embeds.
-constexpr DWORD kAclOverhead = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD);
-
 constexpr wchar_t kFixedRevision[] = L"18.1";
 constexpr int kIconIndex = 0;
 constexpr wchar_t kLinkExtension[] = L".lnk";
@@ -35,10 +27,10 @@ constexpr wchar_t kQuoteCharacter = L'"';
 // included: a longer one is saved empty or cut short.
 constexpr size_t kLongestLinkPath = MAX_PATH - 1;
 constexpr DWORD kStoredTargetCapacity = MAX_PATH;
-// What the shortcut operations answer when a link, or a file with more than
-// one name, stands where they would act.
+// What the shortcut operations answer when a link, or a folder, stands where
+// they would act, or a level of the way there is one.
 constexpr DWORD kRefusedLinkError = ERROR_CANT_ACCESS_FILE;
-constexpr char kShortcutRefusal[] = "Shortcut refused";
+constexpr wchar_t kQuote[] = L"\"";
 
 // Returns a new wide string holding the link path for these arguments as the
 // file system resolves it, or null when the shortcut would not lie directly
@@ -49,46 +41,30 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
                          const wchar_t* suffix) {
   const bool hasSuffix = suffix != nullptr && suffix[0] != L'\0';
   wchar_t* linkPath = nullptr;
-  wchar_t* folderPath = nullptr;
-  wchar_t* resolvedFolder = nullptr;
-  wchar_t* expected = nullptr;
   wchar_t* resolved = nullptr;
   wchar_t* refusedPart = nullptr;
 
-  // The revision comes from a file and the caller may be elevated: a name that
-  // would climb, or that the file system would read differently, is refused.
+  // The names come from a file and the caller may be elevated: a name that
+  // would climb, or that the file system would read differently, is refused,
+  // and so is every level before any is made (a later one that could not be
+  // made would leave the earlier ones behind).
   if (!IsPlainNamePart(baseName) || (hasSuffix && !IsPlainNamePart(suffix))) {
     LogLine("Shortcut refused: its name part \"%s\" %S",
             IsPlainNamePart(baseName) ? suffix : baseName, kPlainNamePartRule);
     goto Cleanup;
   }
-  linkPath = BuildLinkPath(programs, folder, baseName, suffix);
-  if (!PathStaysInside(programs, linkPath)) {
-    LogLine("Shortcut refused: %s leads out of the Programs folder %s", linkPath, programs);
-    goto Cleanup;
-  }
-  // Every level is checked before any is made: a later one that could not be
-  // made would leave the earlier ones behind, where nothing removes them.
   refusedPart = CopyRefusedFolderPart(folder);
   if (refusedPart != nullptr) {
     LogLine("Shortcut refused: its folder name part \"%s\" %S, or names a device", refusedPart,
             kPlainNamePartRule);
     goto Cleanup;
   }
-  // Resolved with a trailing backslash, the folder is what the file name
-  // must follow directly.
-  folderPath = JoinStrings(3, programs, folder, L"\\");
-  resolvedFolder = CopyFullPath(folderPath);
+  // With every name plain, the file system reads the path as it is built,
+  // but for separators in a row, which count as one.
+  linkPath = BuildLinkPath(programs, folder, baseName, suffix);
   resolved = CopyFullPath(linkPath);
-  if (resolvedFolder == nullptr || resolved == nullptr) {
-    LogFailure(GetLastError(), "Shortcut refused: %s cannot be resolved", linkPath);
-    FreeAndClear(&resolved);
-    goto Cleanup;
-  }
-  expected = JoinStrings(5, resolvedFolder, baseName, hasSuffix ? L" " : nullptr,
-                         hasSuffix ? suffix : nullptr, kLinkExtension);
-  if (wcscmp(resolved, expected) != 0) {
-    LogLine("Shortcut refused: %s resolves to %s, not to %s", linkPath, resolved, expected);
+  if (resolved == nullptr || !LiesBelow(programs, resolved)) {
+    LogLine("Shortcut refused: %s leads out of the Programs folder %s", linkPath, programs);
     FreeAndClear(&resolved);
   } else if (wcslen(resolved) > kLongestLinkPath) {
     LogLine("Shortcut refused: %s is %u characters long, MAX_PATH (%u) or more", resolved,
@@ -98,9 +74,6 @@ wchar_t* ResolveLinkPath(const wchar_t* programs, const wchar_t* folder, const w
 
 Cleanup:
   FreeAndClear(&refusedPart);
-  FreeAndClear(&expected);
-  FreeAndClear(&resolvedFolder);
-  FreeAndClear(&folderPath);
   FreeAndClear(&linkPath);
   return resolved;
 }
@@ -119,11 +92,9 @@ HRESULT CheckTarget(const wchar_t* target) {
 }
 
 // Tells whether the shortcut file at `linkPath` went and, when it did not,
-// why, from `error`, what the deletion of the plain path reported.
-void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error) {
-  const DWORD attributes = deleted ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(linkPath);
-  const bool readOnly =
-      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+// why: `error`, what the deletion of the plain path reported, and whether the
+// file is read-only.
+void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error, bool readOnly) {
   if (deleted) {
     LogLine("Shortcut deleted: %s", linkPath);
   } else if (readOnly) {
@@ -131,6 +102,19 @@ void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error) {
   } else {
     LogFailure(error, "Shortcut %s not deleted", linkPath);
   }
+}
+
+// Logs that level `level` of `walk`, on the way to the shortcut at
+// `linkPath`, was not taken, and why.
+void LogLevelNotTaken(const FolderWalk* walk, size_t level, const wchar_t* linkPath) {
+  wchar_t* path = CopyWalkLevel(walk, level);
+  if (walk->problem == kWalkCannotOpen || walk->problem == kWalkMissing) {
+    LogFailure(walk->error, "Shortcut %s not written: its folder %s cannot be opened or made",
+               linkPath, path);
+  } else {
+    LogLine("Shortcut refused: %s %S", path, DescribeWalkProblem(walk->problem));
+  }
+  FreeAndClear(&path);
 }
 
 int CreateWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* targetDirectory,
@@ -155,76 +139,6 @@ int RemoveWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* folder,
 }
 
 }  // namespace
-
-BOOL IsAdministrator() {
-  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-  HANDLE token = nullptr;
-  HANDLE impersonation = nullptr;
-  PSID administrators = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  PACL dacl = nullptr;
-  DWORD daclSize = 0;
-  GENERIC_MAPPING mapping;
-  PRIVILEGE_SET privileges;
-  DWORD privilegesSize = sizeof(privileges);
-  DWORD granted = 0;
-  BOOL status = FALSE;
-
-  if (!OpenThreadToken(GetCurrentThread(), kTokenRights, /*OpenAsSelf=*/TRUE, &token)) {
-    token = nullptr;
-    if (GetLastError() != ERROR_NO_TOKEN ||
-        !OpenProcessToken(GetCurrentProcess(), kTokenRights, &token)) {
-      token = nullptr;
-      goto Cleanup;
-    }
-  }
-  if (!DuplicateToken(token, SecurityImpersonation, &impersonation)) {
-    impersonation = nullptr;
-    goto Cleanup;
-  }
-  if (!AllocateAndInitializeSid(&ntAuthority, /*nSubAuthorityCount=*/2,
-                                SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                0, 0, 0, &administrators)) {
-    administrators = nullptr;
-    goto Cleanup;
-  }
-  descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-  if (descriptor == nullptr ||
-      !InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) {
-    goto Cleanup;
-  }
-  daclSize = GetLengthSid(administrators) + kAclOverhead;
-  dacl = static_cast<PACL>(LocalAlloc(LPTR, daclSize));
-  if (dacl == nullptr || !InitializeAcl(dacl, daclSize, ACL_REVISION) ||
-      !AddAccessAllowedAce(dacl, ACL_REVISION, kAccessAll, administrators) ||
-      !SetSecurityDescriptorDacl(descriptor, /*bDaclPresent=*/TRUE, dacl,
-                                 /*bDaclDefaulted=*/FALSE)) {
-    goto Cleanup;
-  }
-  // The check needs an owner and a group; their results change nothing here.
-  SetSecurityDescriptorGroup(descriptor, administrators, /*bGroupDefaulted=*/FALSE);
-  SetSecurityDescriptorOwner(descriptor, administrators, /*bOwnerDefaulted=*/FALSE);
-  if (!IsValidSecurityDescriptor(descriptor)) {
-    goto Cleanup;
-  }
-
-  mapping.GenericRead = kAccessRead;
-  mapping.GenericWrite = kAccessWrite;
-  mapping.GenericExecute = 0;
-  mapping.GenericAll = kAccessAll;
-  if (!AccessCheck(descriptor, impersonation, kAccessRead, &mapping, &privileges,
-                   &privilegesSize, &granted, &status)) {
-    status = FALSE;
-  }
-
-Cleanup:
-  LocalFreeAndClear(&dacl);
-  LocalFreeAndClear(&descriptor);
-  FreeSidAndClear(&administrators);
-  CloseHandleAndClear(&impersonation);
-  CloseHandleAndClear(&token);
-  return status;
-}
 
 DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity) {
   wchar_t* work = nullptr;
@@ -265,25 +179,22 @@ wchar_t* BuildLinkPath(const wchar_t* programsFolder, const wchar_t* folder,
                        const wchar_t* baseName, const wchar_t* suffix) {
   const bool hasSuffix = suffix != nullptr && suffix[0] != L'\0';
   return JoinStrings(7, programsFolder, folder, L"\\", baseName, hasSuffix ? L" " : nullptr,
-                     hasSuffix ? suffix : nullptr, L".lnk");
+                     hasSuffix ? suffix : nullptr, kLinkExtension);
 }
 
 namespace {
 
-// WriteShortcut, where each level of `linkPath` below the folder `top` (when
-// not null), whether it is there or is made here, and the shortcut file
-// itself, must be no link, and an existing shortcut file must have one name.
-HRESULT SaveShortcut(const wchar_t* top, const wchar_t* linkPath, const wchar_t* target,
-                     const wchar_t* arguments, const wchar_t* workingDirectory,
-                     const wchar_t* description, const wchar_t* iconPath, int iconIndex,
-                     int showCommand) {
-  wchar_t* directory = nullptr;
-  wchar_t* firstNewFolder = nullptr;
+// Makes the shell link object with the given properties and saves it into
+// memory: *stream receives a stream over the shortcut file's bytes, released
+// by the caller with ReleaseAndClear. Nothing is written to disk. Returns S_OK,
+// or the failure (logged) as WriteShortcut describes it. Leaves COM
+// initialised on the calling thread.
+HRESULT MakeShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
+                     const wchar_t* workingDirectory, const wchar_t* description,
+                     const wchar_t* iconPath, int iconIndex, int showCommand, IStream** stream) {
   wchar_t* storedTarget = nullptr;
   IShellLinkW* link = nullptr;
-  IPersistFile* file = nullptr;
-  BSTR savePath = nullptr;
-  BOOL existedBefore = FALSE;
+  IPersistStream* persist = nullptr;
   HRESULT result = S_OK;
 
   // COM stays initialised on this thread: callers may go on using the shell.
@@ -337,95 +248,224 @@ HRESULT SaveShortcut(const wchar_t* top, const wchar_t* linkPath, const wchar_t*
     goto Cleanup;
   }
 
-  result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
-  if (FAILED(result)) {
-    LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
-    goto Cleanup;
-  }
-
-  directory = JoinStrings(1, linkPath);
-  CutLastComponent(directory);
-  PathRemoveBackslashW(directory);
-  // The save writes by path and follows whatever link is at the file's name
-  // (one that leads nowhere too): each level is judged right before the save,
-  // the folders as they are made. Whether the file was there tells the shell
-  // what the save made of it.
-  if (!CreateFolderLevelsAnnounced(top, directory, &firstNewFolder) ||
-      !MayWriteFileItself(linkPath, kShortcutRefusal, &existedBefore)) {
-    // Logged where it was refused.
-    result = HRESULT_FROM_WIN32(kRefusedLinkError);
-    AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, /*saved=*/FALSE);
-    goto Cleanup;
-  }
-  savePath = SysAllocString(linkPath);
-  result = file->Save(savePath, /*fRemember=*/TRUE);
+  // Saved into memory, the same bytes that a save to a file writes: the file
+  // is then made in the folder that was judged, through its handle.
+  result = link->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist));
   if (SUCCEEDED(result)) {
-    result = S_OK;
-    LogLine("Shortcut written: %s", linkPath);
-    LogLine("Shortcut target: %s", target);
-    LogLine("Shortcut arguments: %s",
-            arguments != nullptr && arguments[0] != L'\0' ? arguments : L"(none)");
-    LogLine("Shortcut working directory: %s", workingDirectory);
-    LogLine("Shortcut description: %s", description);
-    LogLine("Shortcut icon: %s, index %u", iconPath, static_cast<DWORD>(iconIndex));
-    LogLine("Shortcut show command: %u", static_cast<DWORD>(showCommand));
-  } else {
-    LogFailure(result, "Shortcut %s not written: saving failed", linkPath);
+    result = CreateStreamOnHGlobal(/*hGlobal=*/nullptr, /*fDeleteOnRelease=*/TRUE, stream);
   }
-  AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, SUCCEEDED(result));
+  if (SUCCEEDED(result)) {
+    result = persist->Save(*stream, /*fClearDirty=*/TRUE);
+  }
+  if (FAILED(result)) {
+    ReleaseAndClear(stream);
+    LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
+  }
 
 Cleanup:
-  SysFreeString(savePath);
-  ReleaseAndClear(&file);
+  ReleaseAndClear(&persist);
   ReleaseAndClear(&link);
   FreeAndClear(&storedTarget);
-  FreeAndClear(&firstNewFolder);
-  FreeAndClear(&directory);
-  return result;
+  return FAILED(result) ? result : S_OK;
 }
 
-// DeleteShortcutFile, where each level of `linkPath` below the folder `top`
-// (when not null), and the shortcut file itself, must be no link; the file is
-// deleted through the handle it was judged by.
-HRESULT DeleteShortcut(const wchar_t* top, const wchar_t* linkPath) {
-  wchar_t* directory = JoinStrings(1, linkPath);
-  wchar_t* quoted = nullptr;
-  ObjectProblem problem = kObjectCannotOpen;
+// Puts the shortcut that `stream` holds (MakeShortcut) as the file `name` into
+// the folder open at `folder`, replacing as a name whatever stands there but
+// a folder (see ReplaceFileIn), and logs what came of it; `linkPath` names the
+// file for the log. Sets *existedBefore to whether something stood at the
+// name. Returns S_OK, HRESULT_FROM_WIN32(kRefusedLinkError) for a folder at
+// the name, or the failure of the write.
+HRESULT PutShortcut(HANDLE folder, const wchar_t* linkPath, const wchar_t* name, IStream* stream,
+                    BOOL* existedBefore) {
+  HGLOBAL memory = nullptr;
+  const void* bytes = nullptr;
+  ULARGE_INTEGER size;
+  LARGE_INTEGER noMove;
+  WalkProblem found = kWalkMissing;
+  WalkProblem problem = kWalkCannotOpen;
+  HRESULT result = S_OK;
+
+  noMove.QuadPart = 0;
+  size.QuadPart = 0;
+  *existedBefore = FALSE;
+  // The stream ends where the save left it.
+  result = stream->Seek(noMove, STREAM_SEEK_CUR, &size);
+  if (SUCCEEDED(result)) {
+    result = GetHGlobalFromStream(stream, &memory);
+  }
+  bytes = SUCCEEDED(result) ? GlobalLock(memory) : nullptr;
+  if (bytes == nullptr) {
+    result = FAILED(result) ? result : HRESULT_FROM_WIN32(GetLastError());
+    LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
+    return result;
+  }
+  problem = ReplaceFileIn(folder, name, bytes, static_cast<DWORD>(size.QuadPart), &found);
+  result = HRESULT_FROM_WIN32(GetLastError());
+  GlobalUnlock(memory);
+
+  *existedBefore = found != kWalkMissing;
+  if (problem == kWalkIsFolder) {
+    LogLine("Shortcut refused: %s is a folder", linkPath);
+    return HRESULT_FROM_WIN32(kRefusedLinkError);
+  }
+  if (problem != kWalkSound) {
+    LogFailure(static_cast<DWORD>(result), "Shortcut %s not written: saving failed", linkPath);
+    return result;
+  }
+  if (found == kWalkIsLink || found == kWalkLiesElsewhere) {
+    LogLine("Shortcut %s replaces a link, not what it leads to", linkPath);
+  } else if (found == kWalkHasNames) {
+    LogLine("Shortcut %s replaces one name of a file with more (hard links)", linkPath);
+  }
+  return S_OK;
+}
+
+void LogShortcutWritten(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
+                        const wchar_t* workingDirectory, const wchar_t* description,
+                        const wchar_t* iconPath, int iconIndex, int showCommand) {
+  LogLine("Shortcut written: %s", linkPath);
+  LogLine("Shortcut target: %s", target);
+  LogLine("Shortcut arguments: %s",
+          arguments != nullptr && arguments[0] != L'\0' ? arguments : L"(none)");
+  LogLine("Shortcut working directory: %s", workingDirectory);
+  LogLine("Shortcut description: %s", description);
+  LogLine("Shortcut icon: %s, index %u", iconPath, static_cast<DWORD>(iconIndex));
+  LogLine("Shortcut show command: %u", static_cast<DWORD>(showCommand));
+}
+
+// Deletes the file `name` in the folder open at `folder` (when not
+// INVALID_HANDLE_VALUE: then `missingError` says why there is none) through a
+// handle of the file opened and judged there, then `linkPath` enclosed in
+// double quotes. A link, or a folder, at the name is neither deleted nor tried
+// in the quoted form (the refusal is logged). Returns S_OK when either
+// deletion succeeded, E_FAIL otherwise.
+HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* name,
+                         DWORD missingError) {
   HANDLE file = INVALID_HANDLE_VALUE;
+  wchar_t* quoted = nullptr;
+  WalkProblem problem = kWalkMissing;
+  BY_HANDLE_FILE_INFORMATION information;
   BOOL deletedPlain = FALSE;
   BOOL deletedQuoted = FALSE;
-  DWORD plainError = ERROR_SUCCESS;
+  DWORD error = missingError;
+  bool readOnly = false;
 
-  CutLastComponent(directory);
-  if (top != nullptr && !NoLinkBelow(top, directory, kShortcutRefusal)) {
+  if (folder != INVALID_HANDLE_VALUE) {
+    file = OpenEntry(folder, name, wcslen(name), kEntryFile, DELETE, &problem);
+    error = GetLastError();
+  }
+  if (problem != kWalkSound && problem != kWalkMissing && problem != kWalkCannotOpen) {
+    LogLine("Shortcut refused: %s %S", linkPath, DescribeWalkProblem(problem));
     goto Cleanup;
   }
-  file = OpenObjectItself(linkPath, DELETE | FILE_READ_ATTRIBUTES, OPEN_EXISTING, /*flags=*/0,
-                          &problem);
-  plainError = GetLastError();
-  if (problem == kObjectIsReparsePoint || problem == kObjectLiesElsewhere) {
-    LogLine("%S: %s %S", kShortcutRefusal, linkPath, DescribeObjectProblem(problem));
-    goto Cleanup;
-  }
-  if (problem == kObjectIsItself) {
-    deletedPlain = DeleteOpenObject(file);
-    plainError = deletedPlain ? ERROR_SUCCESS : GetLastError();
+  if (problem == kWalkSound) {
+    deletedPlain = DeleteEntryIn(folder, name, wcslen(name), file, kEntryFile);
+    error = deletedPlain ? ERROR_SUCCESS : GetLastError();
+    readOnly = !deletedPlain && GetFileInformationByHandle(file, &information) &&
+               (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     // The file goes as its last handle closes.
     CloseHandleAndClear(&file);
   }
-  // The quoted form has always been tried as well; both always run.
-  quoted = JoinStrings(3, L"\"", linkPath, L"\"");
+  // The quoted form has always been tried as well: a name that no file
+  // system takes, so that it reaches nothing.
+  quoted = JoinStrings(3, kQuote, linkPath, kQuote);
   deletedQuoted = DeleteFileW(quoted);
   if (deletedPlain) {
     AnnounceFileDeleted(linkPath);
   }
-  LogDeletion(linkPath, deletedPlain || deletedQuoted, plainError);
+  LogDeletion(linkPath, deletedPlain || deletedQuoted, error, readOnly);
 
 Cleanup:
   CloseHandleAndClear(&file);
   FreeAndClear(&quoted);
-  FreeAndClear(&directory);
   return deletedPlain || deletedQuoted ? S_OK : E_FAIL;
+}
+
+// Returns a new wide string holding the folder of the full path `linkPath`
+// as the file system resolves it, without a trailing backslash, and sets
+// *name to the file's name within `linkPath` (empty when it ends in a
+// backslash). The caller releases the result with FreeAndClear; null when the
+// path cannot be resolved.
+wchar_t* CopyLinkFolder(const wchar_t* linkPath, const wchar_t** name) {
+  const wchar_t* separator = wcsrchr(linkPath, L'\\');
+  wchar_t* folder = JoinStrings(1, linkPath);
+  wchar_t* resolved = nullptr;
+  *name = separator != nullptr ? separator + 1 : linkPath;
+  folder[*name - linkPath] = L'\0';
+  resolved = CopyFullPath(folder);
+  if (resolved != nullptr) {
+    PathRemoveBackslashW(resolved);  // a root keeps its own
+  }
+  FreeAndClear(&folder);
+  return resolved;
+}
+
+// Removes the levels of `walk` that the walk made, innermost first, each only
+// when it is still empty: what a shortcut that was not put in place leaves.
+void RemoveLevelsMade(FolderWalk* walk) {
+  for (size_t level = walk->count - 1; level >= walk->firstCreated && level > 0; --level) {
+    RemoveWalkLevel(walk, level);
+  }
+}
+
+// CreateProgramsShortcut for the resolved link path `linkPath` below the
+// Programs folder `programs`: the levels below it are walked by handles and
+// made where missing, and the shortcut is put into the last one. A refused
+// or failed save leaves no folder that it made.
+void SaveProgramsShortcut(const wchar_t* programs, const wchar_t* linkPath, const wchar_t* target,
+                          const wchar_t* arguments, const wchar_t* workingDirectory,
+                          const wchar_t* description, const wchar_t* iconPath, int showCommand) {
+  IStream* stream = nullptr;
+  wchar_t* folder = nullptr;
+  wchar_t* firstNewFolder = nullptr;
+  const wchar_t* name = nullptr;
+  FolderWalk walk;
+  BOOL existedBefore = FALSE;
+  HRESULT result = E_FAIL;
+
+  memset(&walk, 0, sizeof(walk));
+  if (FAILED(MakeShortcut(linkPath, target, arguments, workingDirectory, description, iconPath,
+                          kIconIndex, showCommand, &stream))) {
+    goto Cleanup;
+  }
+  folder = CopyLinkFolder(linkPath, &name);
+  if (folder == nullptr) {
+    LogFailure(GetLastError(), "Shortcut %s not written: its folder cannot be resolved",
+               linkPath);
+    goto Cleanup;
+  }
+  if (!WalkFolders(folder, wcslen(programs), /*create=*/TRUE, /*access=*/0, &walk)) {
+    LogLevelNotTaken(&walk, walk.count, linkPath);
+  } else {
+    result = PutShortcut(walk.levels[walk.count - 1], linkPath, name, stream, &existedBefore);
+  }
+  if (FAILED(result)) {
+    RemoveLevelsMade(&walk);
+    goto Cleanup;
+  }
+  LogShortcutWritten(linkPath, target, arguments, workingDirectory, description, iconPath,
+                     kIconIndex, showCommand);
+  if (walk.firstCreated < walk.depth) {
+    firstNewFolder = CopyWalkLevel(&walk, walk.firstCreated);
+  }
+  // The shell hears of the changes once the folders are let go: it looks at
+  // them by their paths. Each folder made, outermost first, is a prefix of
+  // the link's folder.
+  EndFolderWalk(&walk);
+  for (size_t end = firstNewFolder != nullptr ? wcslen(firstNewFolder) : 0; end > 0;) {
+    const wchar_t kept = folder[end];
+    folder[end] = L'\0';
+    AnnounceFolderCreated(folder);
+    folder[end] = kept;
+    end = kept == L'\0' ? 0 : end + 1 + wcscspn(folder + end + 1, L"\\");
+  }
+  AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, /*saved=*/TRUE);
+
+Cleanup:
+  EndFolderWalk(&walk);
+  FreeAndClear(&firstNewFolder);
+  FreeAndClear(&folder);
+  ReleaseAndClear(&stream);
 }
 
 }  // namespace
@@ -433,12 +473,58 @@ Cleanup:
 HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand) {
-  return SaveShortcut(/*top=*/nullptr, linkPath, target, arguments, workingDirectory, description,
-                      iconPath, iconIndex, showCommand);
+  IStream* stream = nullptr;
+  wchar_t* directory = nullptr;
+  wchar_t* folderPath = nullptr;
+  wchar_t* firstNewFolder = nullptr;
+  const wchar_t* name = nullptr;
+  HANDLE folder = INVALID_HANDLE_VALUE;
+  BOOL existedBefore = FALSE;
+  HRESULT result = MakeShortcut(linkPath, target, arguments, workingDirectory, description,
+                                iconPath, iconIndex, showCommand, &stream);
+  if (FAILED(result)) {
+    goto Cleanup;
+  }
+  // The folder that will hold the link, with its missing parents, by its
+  // path: the caller names it. The file is put into it through its handle.
+  directory = JoinStrings(1, linkPath);
+  CutLastComponent(directory);
+  PathRemoveBackslashW(directory);
+  firstNewFolder = CreateFolderTreeAnnounced(directory);
+  folderPath = CopyLinkFolder(linkPath, &name);
+  folder = folderPath != nullptr ? OpenTrustedFolder(folderPath, /*access=*/0)
+                                 : INVALID_HANDLE_VALUE;
+  if (folder == INVALID_HANDLE_VALUE || name[0] == L'\0') {
+    result = HRESULT_FROM_WIN32(folder == INVALID_HANDLE_VALUE ? GetLastError()
+                                                               : ERROR_INVALID_NAME);
+    LogFailure(static_cast<DWORD>(result), "Shortcut %s not written: saving failed", linkPath);
+  } else {
+    result = PutShortcut(folder, linkPath, name, stream, &existedBefore);
+  }
+  if (SUCCEEDED(result)) {
+    LogShortcutWritten(linkPath, target, arguments, workingDirectory, description, iconPath,
+                       iconIndex, showCommand);
+  }
+  AnnounceShortcutSaved(linkPath, firstNewFolder, existedBefore, SUCCEEDED(result));
+
+Cleanup:
+  CloseHandleAndClear(&folder);
+  FreeAndClear(&firstNewFolder);
+  FreeAndClear(&folderPath);
+  FreeAndClear(&directory);
+  ReleaseAndClear(&stream);
+  return result;
 }
 
 HRESULT DeleteShortcutFile(const wchar_t* linkPath) {
-  return DeleteShortcut(/*top=*/nullptr, linkPath);
+  const wchar_t* name = nullptr;
+  wchar_t* folderPath = CopyLinkFolder(linkPath, &name);
+  HANDLE folder = folderPath != nullptr ? OpenTrustedFolder(folderPath, /*access=*/0)
+                                        : INVALID_HANDLE_VALUE;
+  const HRESULT result = DeleteShortcutIn(folder, linkPath, name, GetLastError());
+  CloseHandleAndClear(&folder);
+  FreeAndClear(&folderPath);
+  return result;
 }
 
 int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* targetFile,
@@ -451,11 +537,11 @@ int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* target
   // elevated: write nothing, and create no folder, anywhere but directly in
   // the folder asked for inside the Programs folder.
   wchar_t* linkPath = ResolveLinkPath(programs, folder, baseName, suffix);
-  wchar_t* target = JoinStrings(4, L"\"", targetDirectory, targetFile, L"\"");
+  wchar_t* target = JoinStrings(4, kQuote, targetDirectory, targetFile, kQuote);
 
   if (linkPath != nullptr) {
-    SaveShortcut(programs, linkPath, target, arguments, workingDirectory, description, iconPath,
-                 kIconIndex, showCommand);
+    SaveProgramsShortcut(programs, linkPath, target, arguments, workingDirectory, description,
+                         iconPath, showCommand);
   }
 
   FreeAndClear(&target);
@@ -467,11 +553,40 @@ int CreateProgramsShortcut(const wchar_t* targetDirectory, const wchar_t* target
 int RemoveProgramsShortcut(const wchar_t* folder, const wchar_t* baseName, const wchar_t* suffix) {
   wchar_t* programs = CopyProgramsFolder();
   wchar_t* linkPath = ResolveLinkPath(programs, folder, baseName, suffix);
+  wchar_t* linkFolder = nullptr;
+  const wchar_t* name = nullptr;
+  FolderWalk walk;
 
-  if (linkPath != nullptr) {
-    DeleteShortcut(programs, linkPath);
+  memset(&walk, 0, sizeof(walk));
+  if (linkPath == nullptr) {
+    goto Cleanup;
   }
+  linkFolder = CopyLinkFolder(linkPath, &name);
+  if (linkFolder == nullptr) {
+    LogFailure(GetLastError(), "Shortcut %s not deleted: its folder cannot be resolved",
+               linkPath);
+    goto Cleanup;
+  }
+  // The file is deleted in the folder reached level by level from the
+  // Programs folder, each level judged and held.
+  if (!WalkFolders(linkFolder, wcslen(programs), /*create=*/FALSE, /*access=*/0, &walk) &&
+      walk.problem != kWalkMissing) {
+    if (walk.problem == kWalkCannotOpen) {
+      wchar_t* level = CopyWalkLevel(&walk, walk.count);
+      LogFailure(walk.error, "Shortcut %s not deleted: its folder %s cannot be opened",
+                 linkPath, level);
+      FreeAndClear(&level);
+    } else {
+      LogLevelNotTaken(&walk, walk.count, linkPath);
+    }
+    goto Cleanup;
+  }
+  DeleteShortcutIn(walk.count == walk.depth ? walk.levels[walk.count - 1] : INVALID_HANDLE_VALUE,
+                   linkPath, name, ERROR_PATH_NOT_FOUND);
 
+Cleanup:
+  EndFolderWalk(&walk);
+  FreeAndClear(&linkFolder);
   FreeAndClear(&linkPath);
   FreeAndClear(&programs);
   return 0;

@@ -11,14 +11,16 @@
 // that lies directly in the folder asked for, inside the Programs folder once
 // resolved (see PathStaysInside), and whose resolved path is shorter than
 // MAX_PATH, the most the shell saves and shows. A base name or suffix that is
-// not a plain name part (IsPlainNamePart in paths.h: a separator, a colon,
-// another character that file names cannot hold, a bidirectional control, a
-// trailing dot or blank) is refused, and so is a name the file system
-// resolves to something else (a device), and a folder argument with a part
-// that could not be a folder's name (CopyRefusedFolderPart). So is a shortcut
-// when a folder of its path below the Programs folder, or its file, is a link
-// (NoLinkBelow), and a save over a file that has more than one name. For a
-// refused shortcut they create, delete and write nothing. Either way they
+// not a plain name part (IsPlainNamePart in names.h: a separator, a colon,
+// another character that file names cannot hold, a control or format
+// character, a trailing dot or blank) is refused, and so is a name the file
+// system resolves to something else (a device), and a folder argument with a
+// part that could not be a folder's name (CopyRefusedFolderPart). They reach
+// the shortcut's folder from the Programs folder level by level, through
+// handles (folder_walk.h): a level that is a link, or is reached through one,
+// is refused, and nothing below a level is reached by its path once the level
+// was judged. For a refused shortcut they create, delete and write nothing,
+// and a refused or failed save leaves no folder that it made. Either way they
 // return 0. They work on the path as the file system resolves it: forward
 // slashes and repeated backslashes in the folder argument count as one
 // backslash. What they write or delete, and each refusal with its reason, goes
@@ -27,11 +29,8 @@
 
 #include <windows.h>
 
-// Returns nonzero when the calling thread's token (or the process token when
-// the thread has none) is granted access by an access check whose only entry
-// allows the Administrators group; 0 otherwise and on any failure. A token in
-// which the group is deny-only, as in a standard user's session, gives 0.
-BOOL IsAdministrator();
+// IsAdministrator, which picks the Programs folder.
+#include "access.h"
 
 // Capacity form over the Programs folder: the all-users folder
 // (CSIDL_COMMON_PROGRAMS) when IsAdministrator is nonzero, the user's own
@@ -40,30 +39,33 @@ BOOL IsAdministrator();
 // the size needed (length + 1; 1 when the shell fails) otherwise.
 DWORD GetProgramsFolder(wchar_t* buffer, DWORD capacity);
 
-// Creates the folder that will hold `linkPath`, with its missing parents, and
-// saves a shortcut there through the shell link object with the given
-// properties. Leaves COM initialised on the calling thread. Returns 0 when the
-// shortcut was saved; E_INVALIDARG when the target, without enclosing double
-// quotes, is empty or the shell link does not take it;
+// Creates the folder that will hold `linkPath`, with its missing parents, by
+// its path, and puts a shortcut with the given properties there: the shell
+// link object saves into memory, and the bytes, the same that a save to the
+// file would write, go into a new file made in that folder, opened by its
+// path and trusted, under a temporary name, which is then renamed over the
+// shortcut's name (see ReplaceFileIn in folder_walk.h): a link, or one name
+// of a file that has several, that stands there is replaced as a name, never
+// written into. Leaves COM initialised on the calling thread. Returns 0 when
+// the shortcut is in place; E_INVALIDARG when the target, without enclosing
+// double quotes, is empty or the shell link does not take it;
 // HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) when the target or
 // `linkPath` is MAX_PATH characters or longer (the shell link would save it
 // empty or cut short); HRESULT_FROM_WIN32(ERROR_CANT_ACCESS_FILE) when a
-// folder it made turned out to be a link, or the file at `linkPath` is a link
-// (dangling or not) or has more than one name (see MayWriteFileItself in
-// paths.h); otherwise the failure code of creating the shell link object, of
-// setting its target, of asking it for IPersistFile, or of saving the file.
-// In the first three cases and before saving, nothing is created. Folders
-// that were there already are not judged here (the Programs operations judge
-// those below the Programs folder). Tells the shell of each folder it made and
-// of the saved shortcut (see shell_notify.h).
+// folder stands at `linkPath`; otherwise the failure code of creating the
+// shell link object, of setting its target, of saving it, or of writing the
+// file. In the first three cases nothing is created; a failed write leaves no
+// temporary file. Tells the shell of each folder it made and of the saved
+// shortcut (see shell_notify.h).
 HRESULT WriteShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
                       const wchar_t* workingDirectory, const wchar_t* description,
                       const wchar_t* iconPath, int iconIndex, int showCommand);
 
-// Deletes `linkPath`, through a handle of the file opened as itself, then the
-// same path enclosed in double quotes. A file that is a link, or lies
-// elsewhere than its path says, is neither deleted nor tried in the quoted
-// form (the refusal is logged). Returns 0 when either deletion succeeded,
+// Deletes `linkPath` through a handle of the file opened, relative to its
+// folder (opened by its path and trusted), as itself, then the same path
+// enclosed in double quotes. A file that is a link, or lies elsewhere than its
+// path says, and a folder, are neither deleted nor tried in the quoted form
+// (the refusal is logged). Returns 0 when either deletion succeeded,
 // E_FAIL otherwise. Tells the shell of the deletion of `linkPath` when that
 // happened (the quoted form names no file that the shell could show).
 HRESULT DeleteShortcutFile(const wchar_t* linkPath);

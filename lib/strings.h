@@ -19,7 +19,17 @@ void FreeAndClear(wchar_t** text);
 // + 1 characters), upper-casing only the letters a to z.
 void ToUpperAscii(const wchar_t* source, wchar_t* destination);
 
-// Returns true when `c` is a bidirectional control: U+200E and U+200F (the
-// marks), U+202A to U+202E (embeddings and overrides), U+2066 to U+2069
-// (isolates). A text holding one may display as something other than it is.
-bool IsBidirectionalControl(wchar_t c);
+// Returns the character (code point) that begins at text[*at], a surrogate
+// pair counting as one, and moves *at past it. A surrogate without its partner
+// is returned as it is. `text` is NUL-terminated and text[*at] is not its end.
+UINT32 NextCharacter(const wchar_t* text, size_t* at);
+
+// Returns true when `c` makes a text show as something other than it is: a
+// Unicode control character (general category Cc: U+0000 to U+001F, U+007F to
+// U+009F) or format character (Cf, as of Unicode 15.1: the soft hyphen
+// U+00AD, U+061C, the zero-width space U+200B, the bidirectional marks,
+// embeddings, overrides and isolates, the word joiner U+2060, U+FEFF, the tag
+// characters U+E0001 and U+E0020 to U+E007F, and the rest), except U+200C and
+// U+200D (zero-width non-joiner and joiner), which words of some scripts need.
+// The name rules refuse these, and the log writes them escaped.
+bool IsDisguisingCharacter(UINT32 c);

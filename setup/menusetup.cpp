@@ -12,6 +12,7 @@
 #include "install_layout.h"
 #include "log.h"
 #include "menutools_version.h"
+#include "redirection_trust.h"
 #include "processes.h"
 #include "shortcuts.h"
 
@@ -99,6 +100,7 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wcha
 
   StartLog(commandLine);
   LogLine("menusetup " MENUTOOLS_VERSION_TEXT);
+  LogRedirectionTrust();
 
   size = GetInstallRoot(nullptr, 0);
   installRoot = new wchar_t[size > 0 ? size : 1];
@@ -133,5 +135,7 @@ Done:
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/,
                    int showCommand) {
   RestrictDllSearchToSystem();
+  // Junctions that a non-administrator made are refused where the system can.
+  RequestRedirectionTrust();
   return SetupMain(instance, /*previousInstance=*/nullptr, GetCommandLineW(), showCommand);
 }

@@ -98,9 +98,15 @@ TEST(LogLine, EscapesWhatWouldEndOrTurnALine) {
       {L"\u200E\u200F", "\\u200E\\u200F"},
       {L"\u202A\u202B\u202C\u202D\u202E", "\\u202A\\u202B\\u202C\\u202D\\u202E"},
       {L"\u2066\u2067\u2068\u2069", "\\u2066\\u2067\\u2068\\u2069"},
-      // Neighbours of the escaped ranges, and a backslash, stay as they are.
-      {L"~\u00A0\u200D\u2027\u202F\u2065\u206A\\u",
-       "~\xC2\xA0\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\\u"},
+      // Format characters that do not show; one beyond the first plane, each
+      // half of its surrogate pair.
+      {L"\u00AD\u200B\u2060\u206F\uFEFF", "\\u00AD\\u200B\\u2060\\u206F\\uFEFF"},
+      {L"a\xDB40\xDC01" L"b", "a\\uDB40\\uDC01b"},
+      // Neighbours of the escaped ranges, the zero-width joiner, a character
+      // beyond the first plane and a backslash stay as they are.
+      {L"~\u00A0\u200D\u2027\u202F\u2065\u2070\xD83D\xDE00\\u",
+       "~\xC2\xA0\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xB0"
+       "\xF0\x9F\x98\x80\\u"},
   };
   ScratchFolder folder(L"log");
   const std::wstring path = folder / L"escaped.log";

@@ -53,14 +53,6 @@ TEST(Directories, CreateDirectoryTreeCreatesEveryMissingLevel) {
   WriteBytes(deepest + L"\\keep.txt", "kept");
   EXPECT_EQ(CreateDirectoryTree((deepest + L"\\").c_str()), 0);
   EXPECT_EQ(ReadBytes(deepest + L"\\keep.txt"), "kept");
-  // Plain folders pass the judges of levels, one by one and all the way down.
-  BOOL created = FALSE;
-  EXPECT_TRUE(CreateLevelItself((deepest + L"\\w").c_str(), /*judge=*/TRUE, "Refused", &created));
-  EXPECT_TRUE(created);
-  BOOL missing = TRUE;
-  EXPECT_TRUE(IsLevelItself(deepest.c_str(), "Refused", &missing));
-  EXPECT_FALSE(missing);
-  EXPECT_TRUE(NoLinkBelow(scratch.path().c_str(), (deepest + L"\\w").c_str(), "Refused"));
 }
 
 TEST(Directories, EnsureDirectoryCreatesOneLevelOnly) {
@@ -77,30 +69,6 @@ TEST(Directories, EnsureDirectoryCreatesOneLevelOnly) {
   EXPECT_TRUE(PathExists(file.c_str()));
   EXPECT_TRUE(PathExists(scratch.path().c_str()));
   EXPECT_FALSE(PathExists((scratch / L"nothing").c_str()));
-
-  // A file of one name may be written in place, and goes through its handle.
-  BOOL exists = FALSE;
-  EXPECT_TRUE(MayWriteFileItself(file.c_str(), "Refused", &exists));
-  EXPECT_TRUE(exists);
-  ObjectProblem problem = kObjectMissing;
-  HANDLE opened = OpenObjectItself(file.c_str(), DELETE, OPEN_EXISTING, 0, &problem);
-  EXPECT_EQ(problem, kObjectIsItself);
-  EXPECT_TRUE(DeleteOpenObject(opened));
-  CloseHandleAndClear(&opened);
-  EXPECT_FALSE(FileExists(file));
-  EXPECT_STREQ(DescribeObjectProblem(kObjectIsReparsePoint), "is a link (a reparse point)");
-}
-
-// Wine keeps no access list of its own on files (it shows one made from the
-// Unix permissions), so only the folder itself can be checked here.
-TEST(Directories, CreateOpenDirectoryCreatesOneFolder) {
-  ScratchFolder scratch(L"open");
-  const std::wstring folder = scratch / L"shared";
-  EXPECT_EQ(CreateOpenDirectory(folder.c_str()), 0);
-  EXPECT_TRUE(FolderExists(folder));
-  EXPECT_EQ(CreateOpenDirectory(folder.c_str()), 0);
-  EXPECT_EQ(CreateOpenDirectory((scratch / L"missing\\child").c_str()), 0);
-  EXPECT_FALSE(FolderExists(scratch / L"missing"));
 }
 
 TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
@@ -135,75 +103,18 @@ TEST(PathStaysInside, AcceptsOnlyPathsThatResolveBelowTheFolder) {
   EXPECT_FALSE(PathStaysInside(L"C:\\Start\\", L"C:\\Start\\x.lnk"));
 }
 
-// A name holding a bidirectional control shows as something else than it is
-// (U+202E makes "exe.knl.lnk" read "lnk.exe"); the neighbours of each range
-// are ordinary characters.
-TEST(NameRules, PlainNamePartsRefuseReservedControlAndBidirectionalCharacters) {
+TEST(LiesBelow, NeedsTheFolderABackslashAndAName) {
   const struct {
-    std::wstring name;
-    BOOL plain;
+    const wchar_t* folder;
+    const wchar_t* path;
+    BOOL below;
   } cases[] = {
-      {L"18.2", TRUE},         {L"", TRUE},             {L"18.2 .1", TRUE},
-      {L"a\\b", FALSE},        {L"a/b", FALSE},         {L"a:b", FALSE},
-      {L"a?b", FALSE},         {L"a\tb", FALSE},        {L"18.2.", FALSE},
-      {L"18.2 ", FALSE},       {L"a\x200E", FALSE},     {L"a\x200F", FALSE},
-      {L"a\x202A", FALSE},     {L"a\x202B", FALSE},     {L"a\x202C", FALSE},
-      {L"a\x202D", FALSE},     {L"a\x202E" L"exe.knl", FALSE},
-      {L"a\x2066", FALSE},     {L"a\x2067", FALSE},     {L"a\x2068", FALSE},
-      {L"a\x2069", FALSE},     {L"a\x200D", TRUE},      {L"a\x2010", TRUE},
-      {L"a\x2029", TRUE},      {L"a\x202F", TRUE},      {L"a\x2065", TRUE},
-      {L"a\x206A", TRUE},
+      {L"C:\\P", L"C:\\P\\a", TRUE},       {L"C:\\P", L"C:\\P\\a\\b.lnk", TRUE},
+      {L"C:\\P", L"C:\\P", FALSE},          {L"C:\\P", L"C:\\P\\", FALSE},
+      {L"C:\\P", L"C:\\PX\\a", FALSE},      {L"", L"\\a", FALSE},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(IsPlainNamePart(c.name.c_str()), c.plain) << WideToUtf8(c.name);
-    // Past U+2000 the cases hold one character after "a": a bidirectional
-    // control where the name is refused.
-    if (c.name.size() == 2 && c.name[1] >= 0x2000) {
-      EXPECT_EQ(IsBidirectionalControl(c.name[1]), !c.plain) << WideToUtf8(c.name);
-    }
-  }
-}
-
-TEST(NameRules, DeviceNamesWithOrWithoutAnExtensionInAnyCase) {
-  const struct {
-    const wchar_t* name;
-    BOOL device;
-  } cases[] = {
-      {L"CON", TRUE},      {L"prn", TRUE},     {L"Aux.txt", TRUE},  {L"nul .x", TRUE},
-      {L"COM1", TRUE},     {L"com9.a.b", TRUE}, {L"LPT5", TRUE},    {L"lpt\x00B9", TRUE},
-      {L"CONIN$", TRUE},   {L"conout$.log", TRUE}, {L"COM0", FALSE}, {L"LPT10", FALSE},
-      {L"COM", FALSE},     {L"CONX", FALSE},   {L"xNUL", FALSE},    {L"AUX1", FALSE},
-      {L".NUL", FALSE},    {L"", FALSE},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsDeviceName(c.name), c.device) << WideToUtf8(c.name);
-  }
-}
-
-TEST(NameRules, AFolderNameIsJudgedPartByPart) {
-  const struct {
-    const wchar_t* folderName;
-    const wchar_t* refused;  // null: every part passes
-  } cases[] = {
-      {L"Velmora RUVO 18.2", nullptr},
-      {L"Velmora\\RUVO 18.2", nullptr},
-      {L"\\Velmora//RUVO 18.2\\Fluid Dynamics\\", nullptr},
-      {L"", nullptr},
-      {L"a. \\b", L"a. "},
-      {L"x\\AUX.txt\\y", L"AUX.txt"},
-      {L"ok\\q?b", L"q?b"},
-      {L"ok/c\x01", L"c\x01"},
-      {L"a\\..\\b", L".."},
-      {L"ok\\\x202E" L"fdp.exe", L"\x202E" L"fdp.exe"},
-      {L"CON", L"CON"},
-  };
-  for (const auto& c : cases) {
-    wchar_t* refused = CopyRefusedFolderPart(c.folderName);
-    EXPECT_EQ(refused != nullptr, c.refused != nullptr) << WideToUtf8(c.folderName);
-    if (refused != nullptr && c.refused != nullptr) {
-      EXPECT_STREQ(refused, c.refused);
-    }
-    FreeAndClear(&refused);
+    EXPECT_EQ(LiesBelow(c.folder, c.path), c.below) << WideToUtf8(c.path);
   }
 }
 

@@ -171,15 +171,14 @@ TEST_F(WatchedStartMenu, SavingAnnouncesEachNewFolderOutermostFirstThenTheShortc
                                       {SHCNE_UPDATEDIR, suite_}}));
 
   // The steps one by one: the folders of a save that then failed, and one
-  // more level below a folder judged from the top.
+  // more folder made by the caller.
   const std::wstring extra = suite_ + L"\\Extra";
   wchar_t* firstNew = CreateFolderTreeAnnounced((extra + L"\\Fluid Dynamics").c_str());
   EXPECT_STREQ(firstNew, extra.c_str());
   AnnounceShortcutSaved((extra + L"\\Fluid Dynamics\\x.lnk").c_str(), firstNew, FALSE, FALSE);
   FreeAndClear(&firstNew);
-  EXPECT_TRUE(CreateFolderLevelsAnnounced(programs_.c_str(), (extra + L"\\More").c_str(), &firstNew));
-  EXPECT_STREQ(firstNew, (extra + L"\\More").c_str());
-  FreeAndClear(&firstNew);
+  ASSERT_TRUE(CreateDirectoryW((extra + L"\\More").c_str(), nullptr));
+  AnnounceFolderCreated((extra + L"\\More").c_str());
   EXPECT_EQ(watcher_.Take(), (Changes{{SHCNE_MKDIR, extra},
                                       {SHCNE_MKDIR, extra + L"\\Fluid Dynamics"},
                                       {SHCNE_UPDATEDIR, suite_},

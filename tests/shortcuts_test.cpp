@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "folder_removal.h"
@@ -12,13 +13,6 @@
 #include "test_support.h"
 
 namespace {
-
-TEST(IsAdministrator, ElevatedTokenPassesAndDenyOnlyGroupFails) {
-  EXPECT_NE(IsAdministrator(), FALSE);
-  StandardUserScope standardUser;
-  ASSERT_TRUE(standardUser.active());
-  EXPECT_EQ(IsAdministrator(), FALSE);
-}
 
 TEST(GetProgramsFolder, FollowsTheCapacityFormForEitherFolder) {
   ForEachUser([](const TestUser& user) {
@@ -66,6 +60,47 @@ TEST(WriteShortcut, StoresEveryPropertyAndCreatesTheFolders) {
   EXPECT_EQ(read.iconPath, L"C:\\S\\RUVO\\icons\\ruvo_hi.ico");
   EXPECT_EQ(read.iconIndex, 0);
   EXPECT_EQ(read.showCommand, SW_SHOWNORMAL);
+}
+
+// The file holds exactly the bytes that the shell link object's own save to a
+// file writes; a write that fails (the name is refused by the rename) leaves
+// no temporary file behind.
+TEST(WriteShortcut, WritesWhatASaveToTheFileWritesAndLeavesNoTemporaryFile) {
+  ScratchFolder scratch(L"bytes");
+  const std::wstring link = scratch / L"Launcher.lnk";
+  const std::wstring saved = scratch / L"saved\\Launcher.lnk";
+  const wchar_t* target = L"\"C:\\S\\RUVO\\bin\\ruvo5.exe\"";
+  ASSERT_EQ(WriteShortcut(link.c_str(), target, L"-x 1", L"%USERPROFILE%", L"Start",
+                          L"C:\\S\\RUVO\\icons\\ruvo_hi.ico", 2, SW_SHOWMAXIMIZED),
+            S_OK);
+  CreateDirectoryW((scratch / L"saved").c_str(), nullptr);
+  IShellLinkW* shell = nullptr;
+  IPersistFile* file = nullptr;
+  ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IShellLinkW, reinterpret_cast<void**>(&shell)));
+  shell->SetPath(target);
+  shell->SetArguments(L"-x 1");
+  shell->SetWorkingDirectory(L"%USERPROFILE%");
+  shell->SetDescription(L"Start");
+  shell->SetIconLocation(L"C:\\S\\RUVO\\icons\\ruvo_hi.ico", 2);
+  shell->SetShowCmd(SW_SHOWMAXIMIZED);
+  ASSERT_HRESULT_SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+  EXPECT_HRESULT_SUCCEEDED(file->Save(saved.c_str(), TRUE));
+  file->Release();
+  shell->Release();
+  EXPECT_EQ(ReadBytes(link), ReadBytes(saved));
+
+  const std::wstring refused = scratch / L"Launcher*.lnk";
+  EXPECT_TRUE(FAILED(WriteShortcut(refused.c_str(), target, L"", L"", L"", L"", 0, 1)));
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((scratch / L"*").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  std::set<std::wstring> names;
+  do {
+    names.insert(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  EXPECT_EQ(names, (std::set<std::wstring>{L".", L"..", L"Launcher.lnk", L"saved"}));
 }
 
 // The values a shortcut also gets when nothing is set (show command 1, icon

@@ -16,8 +16,11 @@ import pefile  # noqa: E402
 
 KIB = 1024
 WHOLE_TARGET = 96 * KIB
-CODE_TARGET = 24 * KIB
-RATIO_TARGET = 1.5
+# Without resources: the 32-bit programs (the product) at most 22 KiB, the
+# 64-bit ones, whose code is larger, at most 24 KiB.
+CODE_TARGETS = {"x86": 22 * KIB, "x64": 24 * KIB}
+# Run time against each program's floor.
+RATIO_TARGETS = {"menusetup": 1.10, "menucleanup": 1.25}
 FOLDER = "Velmora Bench 18.2"
 SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "bench", "make_shortcut.js")
 
@@ -56,19 +59,21 @@ def measure(rounds, prepare, commands):
 def report(program, medians):
     """Prints a program's median against its floor's; True when over target."""
     ratio = medians[program] / medians["floor"]
+    target = RATIO_TARGETS[program]
     print("  %-30s %7.0f ms" % ("floor for " + program, medians["floor"] * 1000))
-    print("  %-30s %7.0f ms   %.2fx its floor (target %.1fx)   %s"
-          % (program + ".exe", medians[program] * 1000, ratio, RATIO_TARGET,
-             "ok" if ratio <= RATIO_TARGET else "MISSED"))
-    return ratio > RATIO_TARGET
+    print("  %-30s %7.0f ms   %.2fx its floor (target %.2fx)   %s"
+          % (program + ".exe", medians[program] * 1000, ratio, target,
+             "ok" if ratio <= target else "MISSED"))
+    return ratio > target
 
 
 def report_sizes(builds):
     """Prints both programs' sizes for each build (ARCH=BIN); True when one
     misses a target."""
     missed = False
-    print("Sizes (targets: at most %d KiB whole, %d KiB without resources)"
-          % (WHOLE_TARGET // KIB, CODE_TARGET // KIB))
+    print("Sizes (targets: at most %d KiB whole; without resources, %s)"
+          % (WHOLE_TARGET // KIB, ", ".join("%s %d KiB" % (arch, target // KIB)
+                                            for arch, target in CODE_TARGETS.items())))
     for build in builds:
         arch, _, folder = build.partition("=")
         for program in ("menusetup.exe", "menucleanup.exe"):
@@ -76,7 +81,7 @@ def report_sizes(builds):
             if not os.path.exists(path):
                 continue
             whole, code = sizes(path)
-            ok = whole <= WHOLE_TARGET and code <= CODE_TARGET
+            ok = whole <= WHOLE_TARGET and code <= CODE_TARGETS[arch]
             missed |= not ok
             print("  %-4s %-16s %6.1f KiB whole   %6.1f KiB without resources   %s"
                   % (arch, program, whole / KIB, code / KIB, "ok" if ok else "MISSED"))

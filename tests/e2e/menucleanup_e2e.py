@@ -8,12 +8,13 @@ import unittest
 from installation import InstallationTestCase, tree, unique, unix_path
 from log_e2e import read_log
 
-# What OpenObjectItself says of each kind of link under Wine, which follows a
-# link to a file or a folder even when asked not to (the object then lies
-# elsewhere than its path says) and shows one that leads nowhere as listed yet
-# missing.
+# What the walk by handles says of each kind of link under Wine, which follows
+# a link to a file or a folder even when asked not to, lists a link to a
+# folder as a link and one to a file as that file, and neither opens nor
+# lists a link that leads nowhere: only a creation meets it.
 IS_A_LINK = "is a link (a reparse point)"
-LIES_ELSEWHERE = "is reached through a link and lies elsewhere"
+NOT_A_FOLDER = "is not a folder"
+NOT_THERE = "is not there"
 
 
 def snapshot(unix_folder):
@@ -177,23 +178,48 @@ class MenuCleanupTest(InstallationTestCase):
     def test_links_in_the_start_menu_are_never_followed(self):
         # A link as the suite's folder, as Fluid Dynamics or as the shortcut
         # file, leading to a folder, to a file or nowhere, and a shortcut file
-        # that shares its data with another name: menusetup writes and creates
-        # nothing through it, menucleanup deletes nothing through it and keeps
-        # the link, and both say why.
-        levels = ("", "\\Fluid Dynamics", "\\Fluid Dynamics\\RUVO 18.2.lnk")
+        # that shares its data with another name: neither program writes,
+        # creates or deletes anything where it leads, and both say why. A link
+        # to a file, or a second name of a file, at the shortcut's name is
+        # replaced as a name by menusetup's shortcut, which menucleanup then
+        # deletes; one to a folder cannot be replaced by a file.
+        folder_level, fluid_level, file_level = (
+            "", "\\Fluid Dynamics", "\\Fluid Dynamics\\RUVO 18.2.lnk")
         # Where a followed link would lead each program to write or delete.
-        inside = {levels[0]: "Fluid Dynamics/RUVO 18.2.lnk", levels[1]: "RUVO 18.2.lnk",
-                  levels[2]: "inside.txt"}
-        cases = [(level, kind, problem) for level in levels for kind, problem in
-                 (("folder", LIES_ELSEWHERE), ("file", LIES_ELSEWHERE), ("nowhere", IS_A_LINK))]
-        cases.append((levels[2], "hard link", None))
+        inside = {folder_level: "Fluid Dynamics/RUVO 18.2.lnk", fluid_level: "RUVO 18.2.lnk",
+                  file_level: "inside.txt"}
+        replaced = "Shortcut {link} replaces a link, not what it leads to"
+        refused = "Shortcut refused: {link} "
+        kept = "Folder kept: {link} "
+        # level, kind, a line of menusetup's log, lines of menucleanup's (the
+        # shortcut's, the level's when it is a folder), whether the link stays.
+        cases = [(level, kind, refused + setup_problem, cleanup_lines, True)
+                 for level in (folder_level, fluid_level)
+                 for kind, setup_problem, cleanup_lines in (
+                     ("folder", IS_A_LINK, (refused + IS_A_LINK, kept + IS_A_LINK)),
+                     ("file", NOT_A_FOLDER, (refused + NOT_A_FOLDER, kept + NOT_A_FOLDER)),
+                     ("nowhere", IS_A_LINK, ("Shortcut {shortcut} not deleted: error 3: ",
+                                             "Folder not removed: {link} " + NOT_THERE)))]
+        cases += [
+            (file_level, "folder", "Shortcut {link} not written: saving failed: error 0x80070005",
+             (refused + IS_A_LINK,), True),
+            (file_level, "file", replaced, ("Shortcut deleted: {link}",), False),
+            (file_level, "nowhere", "Shortcut written: {link}", ("Shortcut deleted: {link}",),
+             False),
+            (file_level, "hard link", "Shortcut {link} replaces one name of a file with more (hard "
+             "links)", ("Shortcut deleted: {link}",), False),
+        ]
 
         def run_logged(program):
             log = "C:\\%s\\%s.log" % (self.installation.base, unique("links"))
             self.run_program(self.installation, program, "/log=" + log)
             return read_log(unix_path(log))
 
-        for level, kind, problem in cases:
+        def assert_logged(start, messages):
+            self.assertTrue(any(message.startswith(start) for message in messages),
+                            "%r in %r" % (start, messages))
+
+        for level, kind, setup_line, cleanup_lines, stays in cases:
             with self.subTest(level=level, kind=kind):
                 folder = self.menu_folder(unique("Velmora"))
                 self.installation.write_release_info(
@@ -208,27 +234,21 @@ class MenuCleanupTest(InstallationTestCase):
                     with open(target, "w") as out:
                         out.write("[not ours]")
                 link_windows = "%s\\%s%s" % (self.all_users.windows, folder, level)
+                names = {"link": link_windows, "shortcut": "%s\\%s%s" % (
+                    self.all_users.windows, folder, file_level)}
                 link = unix_path(link_windows)
                 os.makedirs(os.path.dirname(link), exist_ok=True)
                 (os.link if kind == "hard link" else os.symlink)(target, link)
                 before = snapshot(scratch)
 
-                messages = run_logged("menusetup.exe")
+                assert_logged(setup_line.format(**names), run_logged("menusetup.exe"))
                 self.assertEqual(snapshot(scratch), before)
-                self.assertIn("Shortcut refused: %s has 2 names (hard links): writing it would "
-                              "change every one" % link_windows
-                              if problem is None else
-                              "Shortcut refused: %s %s" % (link_windows, problem), messages)
 
                 cleanup = run_logged("menucleanup.exe")
                 self.assertEqual(snapshot(scratch), before)
-                self.assertEqual(os.path.lexists(link), kind != "hard link")
-                if problem is None:
-                    self.assertIn("Shortcut deleted: " + link_windows, cleanup)
-                else:
-                    self.assertIn("Shortcut refused: %s %s" % (link_windows, problem), cleanup)
-                if level != levels[2]:
-                    self.assertIn("Folder kept: %s %s" % (link_windows, problem), cleanup)
+                self.assertEqual(os.path.lexists(link), stays)
+                for line in cleanup_lines:
+                    assert_logged(line.format(**names), cleanup)
 
     def test_a_folder_name_that_leaves_the_programs_folder_removes_nothing_outside(self):
         escape = self.scratch_folder("escaped")[len("C:\\"):]

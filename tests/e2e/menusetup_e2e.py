@@ -71,10 +71,13 @@ class MenuSetupTest(InstallationTestCase):
                 self.run_program(installation, "menucleanup.exe")
                 self.assertTrue(os.path.isdir(first_unix))
 
-    def test_a_name_holding_a_bidirectional_control_is_refused(self):
+    def test_a_name_holding_a_control_or_format_character_is_refused(self):
         # The start menu would show "RUVO 18.2 <U+202E>exe.knl.lnk" as ending
-        # in "lnk.exe".
-        for tail, revision in (("", "18.2 \u202eexe.knl"), ("\\\u2067ok", "18.2")):
+        # in "lnk.exe"; a zero-width space, a soft hyphen or a tag character
+        # would not show at all.
+        cases = (("", "18.2 \u202eexe.knl"), ("\\\u2067ok", "18.2"), ("", "18.2\u200b"),
+                 ("\\o\u00adk", "18.2"), ("", "18.2\U000e0041"))
+        for tail, revision in cases:
             with self.subTest(tail=tail, revision=revision):
                 folder = self.menu_folder(unique("Velmora"))
                 installation = self.new_installation(folder_name=folder + tail, revision=revision)

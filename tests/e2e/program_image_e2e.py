@@ -15,7 +15,7 @@ import pefile
 BIN = os.environ["MENUTOOLS_BIN"]
 PROGRAMS = ["menusetup.exe", "menucleanup.exe"]
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "user32.dll", "shell32.dll", "shlwapi.dll",
-               "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
+               "ole32.dll", "oleaut32.dll", "msvcrt.dll", "ntdll.dll"}
 ICON_IMAGES = [(32, 4), (16, 4), (48, 8), (32, 8), (16, 8),
                (256, 32), (64, 32), (48, 32), (32, 32), (16, 32)]
 US_ENGLISH = 1033
