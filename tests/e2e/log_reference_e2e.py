@@ -36,10 +36,14 @@ REFERENCE_LINE = re.compile(r"^\| `([^`]+)` \|", re.M)
 
 # Lines the sources can form that no run writes, each with the reason.
 NEVER_WRITTEN = {
-    "Folder kept: %s has %u names (hard links): writing it would change every one":
-        "only the shortcut's save asks for one name (MayWriteFileItself)",
-    "Log file %s not used: it is itself":
-        "OpenObjectItself gives no handle to the log only for an object that is not itself",
+    "Folder kept: %s is not there":
+        "a walk that stops at a missing level is not a refusal: that level is not removed",
+    "Folder kept: %s is a folder": "the levels are judged as folders",
+    "Folder kept: %s has more than one name (hard links)": "only a file is judged for its names",
+    "Shortcut refused: %s has more than one name (hard links)":
+        "the levels are folders, and menucleanup's shortcut is judged as a file of any names",
+    "Log file %s not used: it is not there": "a missing log file is made",
+    "Log file %s not used: it is not a folder": "the log file is judged as a file",
 }
 
 
