@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "install_layout.h"
+#include "known_folders.h"
 #include "paths.h"
 #include "shortcuts.h"
 #include "test_support.h"
