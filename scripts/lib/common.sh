@@ -18,6 +18,10 @@ REQUIRED_PACKAGES=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 wine64 cmake googletest liblnk-utils icoutils python3-pefile python3
   wixl msitools nsis osslsigncode openssl softhsm2 opensc libengine-pkcs11-openssl)
 
+# How often, and how far apart, a failed apt-get update is tried again.
+APT_UPDATE_ATTEMPTS=5
+APT_UPDATE_PAUSE_SECONDS=30
+
 say() { printf '==> %s\n' "$*"; }
 fail() { printf 'error: %s\n' "$*" >&2; exit 1; }
 
@@ -51,9 +55,21 @@ ensure_packages() {
     say "Enabling the i386 architecture (32-bit Wine)"
     "${as_root[@]}" dpkg --add-architecture i386 || fail "dpkg --add-architecture i386 failed"
   fi
-  "${as_root[@]}" apt-get update -q || fail "apt-get update failed"
+  # A mirror that is being synced serves index files that do not match its
+  # release file for a few minutes; apt then fails the whole update, and an
+  # install on half the indexes could mix package versions. So the update is
+  # tried again after a pause, and a download that breaks off is retried.
+  local attempt=1
+  until "${as_root[@]}" apt-get update -q -o Acquire::Retries=3; do
+    [ "$attempt" -lt "$APT_UPDATE_ATTEMPTS" ] ||
+      fail "apt-get update failed $APT_UPDATE_ATTEMPTS times (a package mirror that is out of step or out of reach; its messages are above)"
+    say "apt-get update failed (attempt $attempt of $APT_UPDATE_ATTEMPTS); trying again in $APT_UPDATE_PAUSE_SECONDS s"
+    sleep "$APT_UPDATE_PAUSE_SECONDS"
+    attempt=$((attempt + 1))
+  done
   # shellcheck disable=SC2086
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing ||
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    -o Acquire::Retries=3 $missing ||
     fail "installing packages failed: $(echo $missing)"
 }
 
