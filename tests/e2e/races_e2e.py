@@ -23,7 +23,7 @@ RUNS = int(os.environ.get("MENUTOOLS_RACE_RUNS", "60"))
 # The racer pauses this long between swaps. At that pace it still finds every
 # window between a check and the act that the programs ever had (their
 # earlier versions lose runs of 60 to it in every race but the last).
-RACER_PAUSE = os.environ.get("MENUTOOLS_RACE_PAUSE", "0.0001")
+RACER_PAUSE = os.environ.get("MENUTOOLS_RACE_PAUSE", "0.0005")
 # Bounds of one racer: far more than a run needs.
 RACER_SWAPS = 10 ** 9
 RACER_SECONDS = 120
