@@ -56,7 +56,7 @@ ensure_packages() {
     "${as_root[@]}" dpkg --add-architecture i386 || fail "dpkg --add-architecture i386 failed"
   fi
   # A mirror that is being synced serves index files that do not match its
-  # release file for a few minutes; apt then fails the whole update, and an
+  # release file for a while; apt then fails the whole update, and an
   # install on half the indexes could mix package versions. So the update is
   # tried again after a pause, and a download that breaks off is retried.
   local attempt=1

@@ -1,18 +1,19 @@
-"""racer.py FIRST SECOND MAX_SWAPS MAX_SECONDS PAUSE_SECONDS [WINE_PREFIX]: swaps the Unix names
-FIRST and SECOND with renameat2(RENAME_EXCHANGE), over and over, as a user who
-may write in the folder that holds them would, while a program under test
-runs. Prints "started" once it swaps, and, when it ends (SIGTERM, MAX_SWAPS
-swaps or MAX_SECONDS seconds), the number of swaps made. It ends with the names
-as it found them where it can: an odd count is swapped back once more.
+"""racer.py FIRST SECOND MAX_SWAPS MAX_SECONDS PAUSE_SECONDS WINE_PREFIX: swaps the Unix
+names FIRST and SECOND with renameat2(RENAME_EXCHANGE), over and over, as a
+user who may write in the folder that holds them would, while a program under
+test runs in WINE_PREFIX. Prints "started" once it swaps, and, when it ends
+(SIGTERM, MAX_SWAPS swaps or MAX_SECONDS seconds), the number of swaps made. It
+ends with the names as it found them where it can: an odd count is swapped
+back once more.
 
-With WINE_PREFIX, each swap falls between two requests of the prefix's Wine
-server: the server is stopped, and the names are swapped only when it was
-stopped waiting for its next request (and not at all while no server runs:
-the server ends when its last program does, and the next program starts one). Wine's server
-carries out every open, rename and deletion, and some of them check a path and
-then act by it again within one request; a swap inside such a request meets
-Wine's own window, which no program can close, and Windows does not have. A
-swap between requests meets every window between two calls of the program."""
+Each swap falls between two requests of the prefix's Wine server: the server
+is stopped, and the names are swapped only when it was stopped waiting for its
+next request (and not while no server runs: the server ends when its last
+program does, and the next program starts one). Wine's server carries out
+every open, rename and deletion, and some of them check a path and then act by
+it again within one request; a swap inside such a request meets Wine's own
+window, which no program can close, and Windows does not have. A swap between
+requests meets every window between two calls of the program."""
 
 import ctypes
 import os
@@ -68,29 +69,26 @@ def stop(server):
 def main():
     first, second = os.fsencode(sys.argv[1]), os.fsencode(sys.argv[2])
     max_swaps, deadline = int(sys.argv[3]), time.monotonic() + float(sys.argv[4])
-    pause = float(sys.argv[5])
-    prefix = sys.argv[6] if len(sys.argv) > 6 else None
+    pause, prefix = float(sys.argv[5]), sys.argv[6]
     rename = ctypes.CDLL(None, use_errno=True).renameat2
     server = None
+
+    def swap():
+        return rename(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0
 
     def exchange(without_server=False):
         """Swaps the names once; returns whether they were swapped, or None
         when the server was busy with a request, or when none ran and not
         `without_server`, and the swap was not tried."""
         nonlocal server
-        if prefix is None:
-            return rename(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0
         server = server or find_server(prefix)
         if server is None:
-            return (rename(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0
-                    if without_server else None)
+            return swap() if without_server else None
         # SIGTERM waits until the server runs again: a racer that ended with
         # the server stopped would hang every program of the prefix.
         signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
         try:
-            if not stop(server):
-                return None
-            return rename(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0
+            return swap() if stop(server) else None
         except OSError:
             # The server ended.
             server = None
@@ -115,8 +113,7 @@ def main():
         # is tried again, and counts only when it happened.
         if exchange():
             swaps += 1
-        if pause:
-            time.sleep(pause)
+        time.sleep(pause)
     # The program has ended, and with it the server, often.
     if swaps % 2 == 1:
         swapped = None
