@@ -13,7 +13,14 @@ program does, and the next program starts one). Wine's server carries out
 every open, rename and deletion, and some of them check a path and then act by
 it again within one request; a swap inside such a request meets Wine's own
 window, which no program can close, and Windows does not have. A swap between
-requests meets every window between two calls of the program."""
+requests meets every window between two calls of the program.
+
+A swap is tried only once the server has read something since the last one,
+that is, served a request of the program: two swaps with no request between
+them undo each other unseen, and each costs the server a stop. On a loaded
+host the racer would otherwise stop the server thousands of times a run, and
+every stop waits for the server to be scheduled, which made each run of a
+program slower by far than the load alone."""
 
 import ctypes
 import os
@@ -66,21 +73,34 @@ def stop(server):
         return call.read().split()[0] in SERVER_WAITS
 
 
+def reads(server):
+    """How many reads the process `server` has made; the server reads every
+    request it serves."""
+    with open("/proc/%d/io" % server) as io:
+        for line in io:
+            if line.startswith("syscr:"):
+                return int(line.split()[1])
+    raise RuntimeError("no read count for process %d" % server)
+
+
 def main():
     first, second = os.fsencode(sys.argv[1]), os.fsencode(sys.argv[2])
     max_swaps, deadline = int(sys.argv[3]), time.monotonic() + float(sys.argv[4])
     pause, prefix = float(sys.argv[5]), sys.argv[6]
     rename = ctypes.CDLL(None, use_errno=True).renameat2
     server = None
+    # The server's read count at the last swap.
+    read_at_swap = None
 
     def swap():
         return rename(AT_FDCWD, first, AT_FDCWD, second, RENAME_EXCHANGE) == 0
 
-    def exchange(without_server=False):
+    def exchange(without_server=False, idle=False):
         """Swaps the names once; returns whether they were swapped, or None
-        when the server was busy with a request, or when none ran and not
-        `without_server`, and the swap was not tried."""
-        nonlocal server
+        when the server was busy with a request, or had served none since the
+        last swap and not `idle`, or when none ran and not `without_server`,
+        and the swap was not tried."""
+        nonlocal server, read_at_swap
         server = server or find_server(prefix)
         if server is None:
             return swap() if without_server else None
@@ -88,7 +108,13 @@ def main():
         # the server stopped would hang every program of the prefix.
         signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
         try:
-            return swap() if stop(server) else None
+            if not idle and reads(server) == read_at_swap:
+                return None
+            if not stop(server):
+                return None
+            swapped = swap()
+            read_at_swap = reads(server)
+            return swapped
         except OSError:
             # The server ended.
             server = None
@@ -118,7 +144,7 @@ def main():
     if swaps % 2 == 1:
         swapped = None
         while swapped is None:
-            swapped = exchange(without_server=True)
+            swapped = exchange(without_server=True, idle=True)
         swaps += swapped
     print(swaps, flush=True)
 

@@ -2,23 +2,36 @@
 racer (racer.py) swaps a name in the start menu with a link to a victim
 outside it, over and over, as a user who may write there would. Whatever
 instant the program meets, it must never write, delete or remove anything
-where the link leads. Each race runs a fixed number of times, each run with a
-racer of its own, and no hit is allowed; that the racer swapped, and that the
-program met the link now and then (its log says so), shows that the race was
-run for real. Each swap falls between two requests of Wine's server
-(racer.py says why)."""
+where the link leads. Each race runs the program again, each run with a racer
+of its own, until the racers have made enough swaps and enough runs have met
+the link (their logs say so), and no hit is allowed; every run must see its
+racer swap. What ends a race is what it must show, not a count of runs, each
+of which a loaded host makes slower. Each swap falls between two requests of
+Wine's server (racer.py says why)."""
 
 import os
 import re
 import shutil
 import subprocess
+import sys
 import unittest
 
 from installation import PREFIX, InstallationTestCase, unique, unix_path
 from log_e2e import read_log
 
 RACER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "racer.py")
-RUNS = int(os.environ.get("MENUTOOLS_RACE_RUNS", "60"))
+# A race ends once its racer has made SWAPS_NEEDED swaps while the program
+# ran, in as many runs as that takes, and at least MET_NEEDED of them met the
+# link. On a loaded host a run is slower, but its racer swaps more often in
+# it (at 2 cores and a load of 6, menusetup's runs took 8 s and 1,350 swaps
+# each, menucleanup's 0.5 to 5 s and 160 to 990), so the race needs fewer
+# runs; the fixed 60 runs of earlier versions ran past CTest's 600 s there.
+# 5,000 swaps took 5 to 31 runs of menucleanup at loads of 4 to 7. A race
+# that does not get there in MAX_RUNS runs fails: the racer no longer reaches
+# the program.
+SWAPS_NEEDED = int(os.environ.get("MENUTOOLS_RACE_SWAPS", "5000"))
+MET_NEEDED = 5
+MAX_RUNS = 300
 # The racer pauses this long between swaps. At that pace it still finds every
 # window between a check and the act that the programs ever had (their
 # earlier versions lose runs of 60 to it in every race but the last).
@@ -76,11 +89,13 @@ class RaceTest(InstallationTestCase):
         self.victim = os.path.join(unix_path(self.scratch_folder("victim")), "victim")
 
     def race(self, program, name, reset, hit):
-        """Runs `program` RUNS times, each time after reset(), while a racer
-        swaps the Unix path `name` with `name` + " swap"; hit() tells whether
-        the run reached the victim."""
-        hits, met = [], 0
-        for run in range(RUNS):
+        """Runs `program`, each time after reset(), while a racer swaps the
+        Unix path `name` with `name` + " swap", until SWAPS_NEEDED swaps are
+        made and MET_NEEDED runs have met the link; hit() tells whether the
+        run reached the victim."""
+        hits, met, swaps_made, run = [], 0, 0, 0
+        while (met < MET_NEEDED or swaps_made < SWAPS_NEEDED) and run < MAX_RUNS:
+            run += 1
             reset(run)
             racer = subprocess.Popen(["/usr/bin/python3", RACER, name, name + " swap",
                                       str(RACER_SWAPS), str(RACER_SECONDS), RACER_PAUSE,
@@ -92,12 +107,16 @@ class RaceTest(InstallationTestCase):
             self.run_program(self.installation, program, "/log=" + log)
             swaps = end(racer)
             self.assertGreater(int(swaps), 0, "the racer did not swap in run %d" % run)
+            swaps_made += int(swaps)
             lines = read_log(unix_path(log))
             met += any(MET_A_LINK.search(line) for line in lines)
             if hit():
                 hits.append("run %d, whose log says:\n  %s" % (run, "\n  ".join(lines)))
+        print("%s: %d runs, %d swaps, %d runs met the link" % (self.id(), run, swaps_made, met),
+              file=sys.stderr)
         self.assertEqual(hits, [], "runs that reached the victim")
-        self.assertGreater(met, 0, "no run met the link: the race did not happen")
+        self.assertTrue(met >= MET_NEEDED and swaps_made >= SWAPS_NEEDED,
+                        "in %d runs, %d swaps, and %d runs met the link" % (run, swaps_made, met))
 
     def set_up_pair(self, real, make_real, link_target):
         """The name `real`, made by make_real(), and `real` + " swap", a link
