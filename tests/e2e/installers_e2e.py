@@ -247,11 +247,8 @@ class SampleInstallerTest(InstallationTestCase):
                          tree(self.root_unix) if os.path.isdir(self.root_unix) else None)
 
     def assert_upgrades_leave_only_the_new_shortcut(self):
-        """Each row of the class's `upgrades` (a name, the step that installs a
-        later release or repairs, the revision after it) over an installed
-        18.2: the installed menucleanup took the old shortcut away before the
-        new files came, so exactly the new revision's shortcut is left; after
-        the removal nothing of ours is."""
+        """Each of the class's `upgrades` (name, step, revision after it) over
+        18.2 leaves exactly the new revision's shortcut; the removal, nothing."""
         for name, upgrade, revision in self.upgrades:
             with self.subTest(upgrade=name):
                 self.remove_sample()
@@ -284,9 +281,8 @@ class MsiSampleTest(SampleInstallerTest):
     packages = PACKAGES
     menu_log = unix_path(MSI_MENU_LOG_FOLDER + "\\" + MENU_LOG)
     installed_extras = ()
-    # 18.2.1 is 18.2's product with a later version and revision. The repair
-    # is /f's equivalent: Wine 8's msiexec /f takes the package for a product
-    # code and answers 1605.
+    # 18.2.1: 18.2's product, a later version and revision. The repair is /f's
+    # equivalent: Wine 8's msiexec /f answers 1605.
     upgrades = [
         ("minor upgrade", lambda test: test.msiexec("/i", "18.2.1", "REINSTALL=ALL",
                                                     "REINSTALLMODE=vomus"), "18.2.1"),
@@ -412,8 +408,8 @@ class NsisSampleTest(SampleInstallerTest):
         result = run(["wine", self.SETUP % revision, "/S"], capture_output=True)
         self.assertEqual(result.returncode, 0, how_it_ended(result))
 
-    def uninstall(self, revision=None):
-        """Runs the uninstaller (whichever revision is installed) and waits for the copy of itself that it starts
+    def uninstall(self, _revision=None):
+        """Runs the uninstaller and waits for the copy of itself that it starts
         in a temporary folder, and for what that runs, to end. The copy gets
         the install folder on its command line (_?=...), menucleanup lies in
         it. The uninstaller has started the copy when it ends, and the copy

@@ -122,8 +122,9 @@ class PackageTest(unittest.TestCase):
         with open(readme, encoding="utf-8") as file:
             links = re.findall(r"\]\(([^)#:]+)", file.read())
         self.assertIn("LICENSE", links)
+        folder = os.path.dirname(readme)
         self.assertEqual([], [link for link in links
-                              if not os.path.isfile(os.path.join(os.path.dirname(readme), link))])
+                              if not os.path.isfile(os.path.join(folder, link))])
         # Same major version only, and no older release for a later request.
         self.assertEqual({"18": True, "18.1": True, PROJECT_VERSION: True, "17": False,
                           "18.99": False, "19": False},
@@ -161,7 +162,8 @@ class PackageTest(unittest.TestCase):
                 self.assertNotIn("menusetup", build(EMBEDDED_BUILD, "help")[1])
                 installed = os.path.join(SCRATCH, "embedded-install-" + way)
                 run([CMAKE, "--install", EMBEDDED_BUILD, "--prefix", installed])
-                self.assertEqual([], [name for _, _, names in os.walk(installed) for name in names])
+                self.assertEqual([], [name for _, _, names in os.walk(installed)
+                                      for name in names])
 
     def test_project_tests_inside_another_project_only_when_asked(self):
         configure(CONSUMER_SOURCE, EMBEDDED_TESTED_BUILD, "CONSUMER_WAY=add_subdirectory",
