@@ -9,8 +9,9 @@
 ;   SIGN_UNINSTALLER  (a build that signs) the command that signs the
 ;             uninstaller, %1, before it is packed; the build signs the
 ;             installer itself afterwards
-; Silent: "setup.exe /S" installs, "uninstall.exe /S" removes. The uninstaller
-; copies itself to a temporary folder, starts that copy and returns at once.
+; Silent: "setup.exe /S" installs (over an earlier release too),
+; "uninstall.exe /S" removes. The uninstaller copies itself to a temporary
+; folder, starts that copy and returns at once.
 
 Target ${TARGET}
 ManifestSupportedOS all
@@ -32,6 +33,8 @@ OutFile "${OUTFILE}"
 !else
   InstallDir "$PROGRAMFILES\${PRODUCT}"
 !endif
+; Installing over an earlier release goes into its folder.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 SetCompressor /SOLID lzma
 !ifdef SIGN_UNINSTALLER
   !uninstfinalize '${SIGN_UNINSTALLER}' = 0
@@ -53,6 +56,15 @@ Function un.onInit
 FunctionEnd
 
 Section "Install"
+  ; Over an earlier release: its own menucleanup first, while its relinfo.xml
+  ; still names its shortcut; the files below replace both, and menusetup
+  ; then makes this release's shortcut. Run after the files, the old
+  ; shortcut (and a folder of it) would stay for good.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  StrCmp $0 "" +3
+  IfFileExists "$0\${MENU_PROGRAMS}\menucleanup.exe" 0 +2
+    ExecWait '"$0\${MENU_PROGRAMS}\menucleanup.exe" "/log=${MENU_LOG}"'
+
   ; The programs find the install root four folders above their own.
   SetOutPath "$INSTDIR\${MENU_PROGRAMS}"
   File "${STAGE}/commonfiles/setup/menu/win32/menusetup.exe"
@@ -69,6 +81,7 @@ Section "Install"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${REVISION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${REVISION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Velmora"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'

@@ -1,6 +1,7 @@
 """The sample installers under Wine, run silently as an administrator's
-installer runs: the MSI packages through msiexec (install, major upgrade,
-removal) and the NSIS setup with its uninstaller. What they leave is read back
+installer runs: the MSI packages through msiexec (install, major and minor
+upgrade, repair, removal) and the NSIS setups (one installed over the other)
+with their uninstaller. What they leave is read back
 from the disk, with lnkinfo and through the shell link object, and from the
 registry. MENUTOOLS_INSTALLERS names the folder of the built installers.
 
@@ -23,7 +24,7 @@ from log_e2e import VERSION, read_log
 
 INSTALLERS = os.environ["MENUTOOLS_INSTALLERS"]
 PACKAGES = {revision: os.path.join(INSTALLERS, "sample-%s.msi" % revision)
-            for revision in ("18.2", "18.3")}
+            for revision in ("18.2", "18.3", "18.2.1")}
 # msiexec's logs, kept for the failure messages and after them, one folder for
 # each platform's pass of the build.
 LOG_DIR = os.path.join(os.path.dirname(INSTALLERS), "installers-e2e", windows_platform())
@@ -81,11 +82,11 @@ DEFERRED = EXE_INSTALLED_WITH_PRODUCT | IN_SCRIPT | NO_IMPERSONATION
 MENU_LOG_ARGUMENT = '"/log=[WindowsFolder]Temp\\%s"' % MENU_LOG
 PROGRAM_ACTIONS = {
     "RollbackMenuCleanup": (DEFERRED | ROLLBACK | RETURN_IGNORED, "menusetup.exe",
-                            MENU_LOG_ARGUMENT, 'REMOVE="ALL"', 3449),
+                            MENU_LOG_ARGUMENT, "Installed", 3449),
     "RunMenuCleanup": (DEFERRED | RETURN_IGNORED, "menucleanup.exe",
-                       MENU_LOG_ARGUMENT, 'REMOVE="ALL"', 3450),
+                       MENU_LOG_ARGUMENT, "Installed", 3450),
     "RollbackMenuSetup": (DEFERRED | ROLLBACK | RETURN_IGNORED, "menucleanup.exe",
-                          MENU_LOG_ARGUMENT, 'NOT Installed AND REMOVE<>"ALL"', 4009),
+                          MENU_LOG_ARGUMENT, 'REMOVE<>"ALL"', 4009),
     "RunMenuSetup": (DEFERRED, "menusetup.exe", MENU_LOG_ARGUMENT, 'REMOVE<>"ALL"', 4010),
 }
 
@@ -245,6 +246,21 @@ class SampleInstallerTest(InstallationTestCase):
         self.assertFalse(os.path.exists(self.root_unix),
                          tree(self.root_unix) if os.path.isdir(self.root_unix) else None)
 
+    def assert_upgrades_leave_only_the_new_shortcut(self):
+        """Each of the class's `upgrades` (name, step, revision after it) over
+        18.2 leaves exactly the new revision's shortcut; the removal, nothing."""
+        for name, upgrade, revision in self.upgrades:
+            with self.subTest(upgrade=name):
+                self.remove_sample()
+                self.remove_menu_log()
+                self.install("18.2")
+                self.assert_installed("18.2", self.installed_extras)
+                upgrade(self)
+                self.assert_installed(revision, self.installed_extras)
+                self.uninstall(revision)
+                self.assert_removed()
+                self.assert_runs_logged("menusetup", "menucleanup", "menusetup", "menucleanup")
+
     def assert_users_file_survives_removal(self):
         """Installs, adds a file of the user's to Fluid Dynamics, removes."""
         self.install()
@@ -264,6 +280,15 @@ class SampleInstallerTest(InstallationTestCase):
 class MsiSampleTest(SampleInstallerTest):
     packages = PACKAGES
     menu_log = unix_path(MSI_MENU_LOG_FOLDER + "\\" + MENU_LOG)
+    installed_extras = ()
+    # 18.2.1: 18.2's product, a later version and revision. The repair is /f's
+    # equivalent: Wine 8's msiexec /f answers 1605.
+    upgrades = [
+        ("minor upgrade", lambda test: test.msiexec("/i", "18.2.1", "REINSTALL=ALL",
+                                                    "REINSTALLMODE=vomus"), "18.2.1"),
+        ("repair", lambda test: test.msiexec("/i", "18.2", "REINSTALL=ALL",
+                                             "REINSTALLMODE=omus"), "18.2"),
+    ]
 
     @classmethod
     def setUpClass(cls):
@@ -271,11 +296,11 @@ class MsiSampleTest(SampleInstallerTest):
         cls.product_codes = {revision: product_code(package)
                              for revision, package in cls.packages.items()}
 
-    def msiexec(self, action, revision, expected=ERROR_SUCCESS):
+    def msiexec(self, action, revision, *properties, expected=ERROR_SUCCESS):
         self.runs = getattr(self, "runs", 0) + 1
         log = os.path.join(LOG_DIR, "%s-%d-%s%s.log"
                            % (self._testMethodName, self.runs, action[1:], revision))
-        code = msiexec(action, windows_path(self.packages[revision]), "/qn", "/l*v",
+        code = msiexec(action, windows_path(self.packages[revision]), *properties, "/qn", "/l*v",
                        windows_path(log))
         self.assertEqual(code, expected, "msiexec %s sample-%s.msi; its log: %s"
                          % (action, revision, log))
@@ -333,6 +358,9 @@ class MsiSampleTest(SampleInstallerTest):
         self.assertFalse(self.registered("18.3"))
         self.assert_runs_logged("menusetup", "menucleanup", "menusetup", "menucleanup")
 
+    def test_minor_upgrade_and_repair_leave_only_the_new_shortcut(self):
+        self.assert_upgrades_leave_only_the_new_shortcut()
+
     def test_users_file_in_fluid_dynamics_survives_removal(self):
         self.assert_users_file_survives_removal()
 
@@ -354,7 +382,9 @@ class MsiProgramActionsTest(unittest.TestCase):
 
 
 class NsisSampleTest(SampleInstallerTest):
-    SETUP = os.path.join(INSTALLERS, "sample-18.2-setup.exe")
+    SETUP = os.path.join(INSTALLERS, "sample-%s-setup.exe")
+    installed_extras = ("uninstall.exe",)
+    upgrades = [("18.3 over 18.2", lambda test: test.install("18.3"), "18.3")]
 
     @classmethod
     def setUpClass(cls):
@@ -374,11 +404,11 @@ class NsisSampleTest(SampleInstallerTest):
         for folder in set(glob.glob(os.path.join(self.temp_unix, "~nsu*.tmp"))) - copies_before:
             shutil.rmtree(folder, ignore_errors=True)
 
-    def install(self):
-        result = run(["wine", self.SETUP, "/S"], capture_output=True)
+    def install(self, revision="18.2"):
+        result = run(["wine", self.SETUP % revision, "/S"], capture_output=True)
         self.assertEqual(result.returncode, 0, how_it_ended(result))
 
-    def uninstall(self):
+    def uninstall(self, _revision=None):
         """Runs the uninstaller and waits for the copy of itself that it starts
         in a temporary folder, and for what that runs, to end. The copy gets
         the install folder on its command line (_?=...), menucleanup lies in
@@ -413,6 +443,9 @@ class NsisSampleTest(SampleInstallerTest):
         self.assert_removed()
         self.assertIsNone(registry_value(NSIS_UNINSTALL_KEY, "UninstallString"))
         self.assert_runs_logged("menusetup", "menucleanup")
+
+    def test_setup_over_an_earlier_release_leaves_only_the_new_shortcut(self):
+        self.assert_upgrades_leave_only_the_new_shortcut()
 
     def test_users_file_in_fluid_dynamics_survives_uninstall(self):
         self.assert_users_file_survives_removal()

@@ -42,6 +42,7 @@ INSTALLED_FILES = [
     "bin/menusetup.exe",
     "bin/menucleanup.exe",
     "share/doc/menutools/README.md",
+    "share/doc/menutools/LICENSE",
     "lib/libinstallutil.a",
     "lib/cmake/menutools/menutoolsConfig.cmake",
     "lib/cmake/menutools/menutoolsConfigVersion.cmake",
@@ -116,6 +117,14 @@ class PackageTest(unittest.TestCase):
                     with self.subTest(file=name):
                         self.assertNotIn(SOURCE_DIR, text)
                         self.assertNotIn(BUILD_DIR, text)
+        # The installed README's links lead to installed files, the licence among them.
+        readme = os.path.join(PREFIX, "share", "doc", "menutools", "README.md")
+        with open(readme, encoding="utf-8") as file:
+            links = re.findall(r"\]\(([^)#:]+)", file.read())
+        self.assertIn("LICENSE", links)
+        folder = os.path.dirname(readme)
+        self.assertEqual([], [link for link in links
+                              if not os.path.isfile(os.path.join(folder, link))])
         # Same major version only, and no older release for a later request.
         self.assertEqual({"18": True, "18.1": True, PROJECT_VERSION: True, "17": False,
                           "18.99": False, "19": False},
@@ -149,6 +158,12 @@ class PackageTest(unittest.TestCase):
                 build(EMBEDDED_BUILD, "consumer")
                 _, output, _ = run(["wine", os.path.join(EMBEDDED_BUILD, "consumer.exe")])
                 self.assertEqual([way] + CONSUMER_OUTPUT[1:], output.splitlines())
+                # Neither menutools' programs nor its files come with the consumer.
+                self.assertNotIn("menusetup", build(EMBEDDED_BUILD, "help")[1])
+                installed = os.path.join(SCRATCH, "embedded-install-" + way)
+                run([CMAKE, "--install", EMBEDDED_BUILD, "--prefix", installed])
+                self.assertEqual([], [name for _, _, names in os.walk(installed)
+                                      for name in names])
 
     def test_project_tests_inside_another_project_only_when_asked(self):
         configure(CONSUMER_SOURCE, EMBEDDED_TESTED_BUILD, "CONSUMER_WAY=add_subdirectory",

@@ -58,9 +58,10 @@ def build(folder, *targets, environment=None, check=True):
 SHIPPING = os.path.join(BUILD_DIR, "shipping")
 SHIPPING_SOURCE = os.path.join(SHIPPING, "source")
 SHIPPING_BUILD = os.path.join(SHIPPING, "build")
-# What the project is built from, tests and sample installers included.
-SOURCES = ["CMakeLists.txt", "README.md", "bench", "cleanup", "cmake", "installer", "lib", "res",
-           "scripts", "setup", "tests"]
+# What the project is built from, tests and sample installers included, and
+# what a release packs besides.
+SOURCES = ["CMakeLists.txt", "README.md", "LICENSE", "CHANGELOG.md", "bench", "cleanup", "cmake",
+           "docs", "installer", "lib", "res", "scripts", "setup", "tests"]
 # The names of the signing settings, each MENUTOOLS_SIGN_<name>.
 SIGNING_SETTINGS = ["PKCS12", "PKCS11_MODULE", "PKCS11_KEY", "CERTIFICATE", "PASSWORD_FILE",
                     "TIMESTAMP_URL"]

@@ -5,15 +5,21 @@ build's own. Needs no Wine.
 
 CTest hands over what project_build.py reads, and this build's linked files
 to compare (MENUTOOLS_REPRODUCED, separated by the path separator). The second
-build is the shipping build (project_build.py), here configured not to sign."""
+build is the shipping build (project_build.py), here configured not to sign.
+The release zip of this build's architecture (scripts/release) packed from
+each build and its sources comes out the same too."""
 
 import filecmp
 import os
+import tempfile
+import time
 import unittest
+import zipfile
 
 import pefile
 
-from project_build import SHIPPING_BUILD, build, configure_shipping_build
+from project_build import (BUILD_DIR, SHIPPING_BUILD, SHIPPING_SOURCE, SOURCE_DIR, build,
+                           configure_shipping_build, run)
 
 REPRODUCED = os.environ["MENUTOOLS_REPRODUCED"].split(os.pathsep)
 
@@ -23,6 +29,11 @@ SECOND_BUILD_FILES = {"menusetup.exe": "bin/menusetup.exe",
                       "libinstallutil.a": "libinstallutil.a"}
 # 1970-01-02: no build of this project ever ran at that time.
 OTHER_SOURCE_DATE_EPOCH = "86400"
+RELEASE_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "lib", "release.py")
+VERSION = os.environ["MENUTOOLS_VERSION"]
+ARCH = os.environ["MENUTOOLS_ARCH"]
+# A commit time: 2026-01-02 03:04:06 UTC (a zip keeps even seconds only).
+COMMIT_TIME = 1767323046
 
 
 class ReproducibleTest(unittest.TestCase):
@@ -38,6 +49,33 @@ class ReproducibleTest(unittest.TestCase):
             with self.subTest(file=os.path.basename(first)):
                 self.assertTrue(filecmp.cmp(first, second, shallow=False),
                                 "%s and %s differ" % (first, second))
+
+    def test_release_zip_holds_programs_and_documents_and_is_reproducible(self):
+        this_build = os.path.dirname(REPRODUCED[0])
+        second_build = os.path.join(SHIPPING_BUILD, "bin")
+        with tempfile.TemporaryDirectory(dir=BUILD_DIR) as folder:
+            zips = [os.path.join(folder, name) for name in ("first.zip", "second.zip")]
+            for out, source, programs in zip(zips, (SOURCE_DIR, SHIPPING_SOURCE),
+                                             (this_build, second_build)):
+                run(["/usr/bin/python3", RELEASE_SCRIPT, "zip", out, source, programs, VERSION,
+                     ARCH, str(COMMIT_TIME)])
+            self.assertTrue(filecmp.cmp(*zips, shallow=False), "two packings differ")
+            with zipfile.ZipFile(zips[0]) as archive:
+                members = {info.filename: info for info in archive.infolist()}
+                top = "menutools-%s-%s/" % (VERSION, ARCH)
+                documents = [folder + "/" + name for folder in ("docs", "installer")
+                             for name in os.listdir(os.path.join(SOURCE_DIR, folder))]
+                self.assertEqual(sorted(members), sorted(
+                    top + name for name in ["menusetup.exe", "menucleanup.exe", "README.md",
+                                            "LICENSE", "CHANGELOG.md"] + documents))
+                for name in ("menusetup.exe", "menucleanup.exe"):
+                    with open(os.path.join(this_build, name), "rb") as program:
+                        self.assertEqual(archive.read(top + name), program.read(), name)
+                self.assertEqual({name: 0o100755 if name.endswith(".exe") else 0o100644
+                                  for name in members},
+                                 {name: info.external_attr >> 16 for name, info in members.items()})
+                self.assertEqual({time.gmtime(COMMIT_TIME)[:6]},
+                                 {info.date_time for info in members.values()})
 
     def test_programs_carry_the_checksum_of_their_contents(self):
         # With no time stamp in the header the checksum must still be the

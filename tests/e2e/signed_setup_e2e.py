@@ -16,7 +16,7 @@ from signing_e2e import SIGNED_BUILD, SIGNER_SUBJECT, build_signed, verify_signa
 
 
 class SignedSetupTest(installers_e2e.NsisSampleTest):
-    SETUP = os.path.join(SIGNED_BUILD, "installers", "sample-18.2-setup.exe")
+    SETUP = os.path.join(SIGNED_BUILD, "installers", "sample-%s-setup.exe")
 
     @classmethod
     def setUpClass(cls):

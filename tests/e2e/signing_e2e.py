@@ -70,7 +70,9 @@ PROGRAMS = ["menusetup.exe", "menucleanup.exe"]
 INSTALLERS = {
     "sample-18.2.msi": "Velmora RUVO Sample 18.2",
     "sample-18.3.msi": "Velmora RUVO Sample 18.3",
+    "sample-18.2.1.msi": "Velmora RUVO Sample 18.2.1",
     "sample-18.2-setup.exe": "Velmora RUVO Sample 18.2 setup",
+    "sample-18.3-setup.exe": "Velmora RUVO Sample 18.3 setup",
 }
 
 
