@@ -55,6 +55,7 @@ wine_select_platform() {
     fi
     WINEPREFIX="$1/wineprefix" HOME="$1/home"
     wine_use_loader x64
+    wine_own_prefix
     export MENUTOOLS_WINEARCH WINEPREFIX HOME
     return 0
   fi
@@ -67,7 +68,16 @@ wine_select_platform() {
       return 2
       ;;
   esac
+  wine_own_prefix
   export MENUTOOLS_WINEARCH WINEPREFIX HOME
+}
+
+# A test that stops its Wine server again and again (the races) names a prefix
+# and a HOME of its own in MENUTOOLS_OWN_PREFIX, beside the platform's, so that
+# no other test waits for a server it stopped.
+wine_own_prefix() {
+  [ -n "${MENUTOOLS_OWN_PREFIX:-}" ] || return 0
+  WINEPREFIX="$WINEPREFIX-$MENUTOOLS_OWN_PREFIX" HOME="$HOME-$MENUTOOLS_OWN_PREFIX"
 }
 
 # Headless and quiet; Wine's shell integration off, so that saved shortcuts
