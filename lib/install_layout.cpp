@@ -36,10 +36,6 @@ constexpr char kRevisionKey[] = "startMenuShortcutAppendRevision";
 // hold a program back.
 constexpr int kReleaseReadAttempts = 3;
 
-// Whether the last filling call of a reader on this thread met a file that
-// another program held through every wait (see CopyReadableReleaseValue).
-thread_local bool t_lastReadHeld;
-
 // Whether `error` says that another program holds the file for now: opened
 // without sharing reading (a scanner, any reader), or a range locked.
 bool IsHeldError(DWORD error) {
@@ -120,6 +116,45 @@ DWORD RecallReportedSize(UINT64 tag) {
   }
   UnlockReportedSizes();
   return size;
+}
+
+// Whether the last call of ReadQuotedValue on a thread met a file that
+// another program held through every wait (see CopyReadableReleaseValue), in
+// slots of their own, per thread, like the sizes above.
+
+struct HeldRead {
+  DWORD thread;
+  bool held;
+};
+
+HeldRead g_heldReads[kReportedSizeSlots];
+int g_nextHeldRead;
+
+void RememberHeldRead(bool held) {
+  const DWORD thread = GetCurrentThreadId();
+  LockReportedSizes();
+  int slot = -1;
+  for (int i = 0; i < kReportedSizeSlots && slot < 0; ++i) {
+    slot = g_heldReads[i].thread == thread ? i : -1;
+  }
+  if (slot < 0) {
+    slot = g_nextHeldRead;
+    g_nextHeldRead = (g_nextHeldRead + 1) % kReportedSizeSlots;
+  }
+  g_heldReads[slot].thread = thread;
+  g_heldReads[slot].held = held;
+  UnlockReportedSizes();
+}
+
+bool RecallHeldRead() {
+  const DWORD thread = GetCurrentThreadId();
+  bool held = false;
+  LockReportedSizes();
+  for (int i = 0; i < kReportedSizeSlots; ++i) {
+    held = held || (g_heldReads[i].thread == thread && g_heldReads[i].held);
+  }
+  UnlockReportedSizes();
+  return held;
 }
 
 // ---------------------------------------------------------------------------
@@ -431,6 +466,7 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   DWORD reported = 0;
   DWORD readError = ERROR_SUCCESS;
   unsigned attempt = 0;
+  bool held = false;
   bool outgrown = false;
   const UINT64 tag = TagOf(path, key);
   // A caller that hands over the address of a null pointer has no buffer.
@@ -439,11 +475,10 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   if (buffer != nullptr) {
     buffer[0] = L'\0';
   }
-  t_lastReadHeld = false;
   file = OpenForScan(path, &fileSize, &problem);
   if (file == INVALID_HANDLE_VALUE) {
     readError = GetLastError();
-    t_lastReadHeld = problem == kScanCannotOpen && IsHeldError(readError);
+    held = problem == kScanCannotOpen && IsHeldError(readError);
     if (buffer != nullptr) {
       LogUnreadable(path, key, problem, readError);
     }
@@ -453,13 +488,13 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   // A range that another program locks for a moment is read again, from the
   // start, after the short waits of backoff.h.
   while (!ScanQuotedValue(file, fileSize, key, valueBytes, &byteCount, &readError)) {
-    t_lastReadHeld = readError == ERROR_LOCK_VIOLATION;
-    if (!t_lastReadHeld || !WaitBeforeRetry(++attempt) ||
+    held = readError == ERROR_LOCK_VIOLATION;
+    if (!held || !WaitBeforeRetry(++attempt) ||
         SetFilePointer(file, /*lDistanceToMove=*/0, /*lpDistanceToMoveHigh=*/nullptr,
                        FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
       goto Cleanup;
     }
-    t_lastReadHeld = false;
+    held = false;
   }
   if (byteCount > 0 &&
       static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, valueBytes,
@@ -482,9 +517,10 @@ Cleanup:
   if (value == nullptr) {
     RememberReportedSize(tag, needed);
   }
+  RememberHeldRead(held);
   // Only the call that hands the value out tells what it found.
   if (buffer != nullptr && file != INVALID_HANDLE_VALUE) {
-    if (t_lastReadHeld) {
+    if (held) {
       LogFailure(readError, "Release information %s is held by another program, %S not read",
                  path, key);
     } else if (outgrown) {
@@ -518,9 +554,9 @@ wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value)) {
 
 wchar_t* CopyReadableReleaseValue(DWORD (*reader)(wchar_t** value)) {
   wchar_t* value = nullptr;
-  t_lastReadHeld = false;
+  RememberHeldRead(false);
   value = CopyReleaseValue(reader);
-  if (t_lastReadHeld) {
+  if (RecallHeldRead()) {
     FreeAndClear(&value);
   }
   return value;
