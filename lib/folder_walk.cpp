@@ -146,10 +146,6 @@ Cleanup:
   return problem;
 }
 
-bool IsNotFound(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // Whether `error` refuses an open or a listing that asks to read a folder: a
 // folder that lets the caller pass and make files but not list it (Windows\Temp
 // for a standard user), or one that another program holds without sharing
@@ -259,6 +255,9 @@ size_t LevelEnd(const wchar_t* path, size_t topLength, size_t level) {
   return end;
 }
 
+bool IsNotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 // Writes `value` in hexadecimal at the end of `text` (room for
 // kHexDigitsCapacity more characters).

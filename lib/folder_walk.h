@@ -55,8 +55,9 @@ HANDLE OpenTrustedFolder(const wchar_t* path, ACCESS_MASK access);
 // *problem saying why, having closed what it opened. Where `folder` may not
 // be listed, the entry is judged by its open alone: its attributes (Windows
 // opens a link itself) and its own final path (Wine follows a link at the
-// name). A link that leads nowhere shows as kWalkIsLink on Windows; Wine neither opens nor lists one,
-// and it shows as kWalkMissing there. The caller closes the handle.
+// name). A link that leads nowhere shows as kWalkIsLink on Windows; Wine
+// neither opens nor lists one, and it shows as kWalkMissing there. The caller
+// closes the handle.
 HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                  ACCESS_MASK access, WalkProblem* problem);
 
@@ -126,9 +127,10 @@ struct FolderWalk {
 // OpenTrustedFolder; each name after it is taken as a folder below the level
 // before, held open with `access` and listing. Without `create`, a level that
 // the caller may pass but not list (Windows\Temp for a standard user), or that
-// another program holds without sharing reading, is held without listing (what
-// it holds is judged by its open alone, see OpenEntry). With `create`, a level that is missing is
-// made (FILE_CREATE), and so is a missing top, by its path (the system named
+// another program holds without sharing reading, is held without listing
+// (what it holds is judged by its open alone, see OpenEntry; FolderHoldsEntries
+// answers FALSE for it). With `create`, a level that is missing is made
+// (FILE_CREATE), and so is a missing top, by its path (the system named
 // it). Stops at the first level that is not taken. Returns TRUE when every
 // level is held; FALSE otherwise, with walk->problem saying why level
 // walk->count was not taken. The caller releases the walk with EndFolderWalk.

@@ -45,7 +45,8 @@ wchar_t* CopyPlainFinalPath(HANDLE object) {
   wchar_t* path = nullptr;
   wchar_t* plain = nullptr;
   DWORD length = 0;
-  const DWORD size = GetFinalPathNameByHandleW(object, nullptr, 0, kFinalPathFlags);
+  const DWORD size = GetFinalPathNameByHandleW(object, /*lpszFilePath=*/nullptr,
+                                               /*cchFilePath=*/0, kFinalPathFlags);
 
   if (size > 0) {
     path = new wchar_t[size];
