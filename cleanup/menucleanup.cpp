@@ -21,11 +21,9 @@ constexpr wchar_t kShortcutBaseName[] = L"RUVO";
 
 // Deletes <Programs>\<folder name>\Fluid Dynamics\RUVO <revision>.lnk, the
 // file that menusetup made. Returns 0.
-int RemoveLauncherShortcut(const wchar_t* folderName) {
+int RemoveLauncherShortcut(const wchar_t* folderName, const wchar_t* revision) {
   wchar_t* startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
-  wchar_t* revision = CopyReleaseValue(GetRevisionSuffix);
   RemoveProgramsShortcut(startMenuFolder, kShortcutBaseName, revision);
-  FreeAndClear(&revision);
   FreeAndClear(&startMenuFolder);
   return 0;
 }
@@ -43,6 +41,7 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
                 int /*showCommand*/) {
   wchar_t* installRoot = nullptr;
   wchar_t* folderName = nullptr;
+  wchar_t* revision = nullptr;
 
   StartLog(commandLine);
   LogLine("menucleanup " MENUTOOLS_VERSION_TEXT);
@@ -56,11 +55,19 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
     goto Done;
   }
 
-  folderName = CopyReleaseValue(GetStartMenuFolderName);
+  folderName = CopyReadableReleaseValue(GetStartMenuFolderName);
+  revision = folderName != nullptr ? CopyReadableReleaseValue(GetRevisionSuffix) : nullptr;
+  // Values that could not be read would name another shortcut and other
+  // folders (RUVO.lnk, the Programs folder's own Fluid Dynamics): nothing is
+  // touched.
+  if (revision == nullptr) {
+    LogLine("Nothing removed: the release information is there but cannot be read");
+    goto Done;
+  }
 
   // Each step runs whatever became of the one before; a folder goes only once
   // what lay in it is gone.
-  RemoveLauncherShortcut(folderName);
+  RemoveLauncherShortcut(folderName, revision);
   RemoveStartMenuFolders(folderName);
   // Without a name the suite has no folder of its own; the Programs folder
   // itself is never addressed.
@@ -69,6 +76,7 @@ int CleanupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wc
   }
 
 Done:
+  FreeAndClear(&revision);
   FreeAndClear(&folderName);
   FreeAndClear(&installRoot);
   LogLine("menucleanup done, exit code 0");

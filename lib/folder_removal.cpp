@@ -188,7 +188,7 @@ HRESULT RemoveLevels(const wchar_t* top, const wchar_t* path, bool allLevels) {
   wchar_t* knownName = nullptr;
   wchar_t* level = nullptr;
   const size_t topLength = wcslen(top);
-  size_t knownLength = 0;
+  size_t knownLevel = 0;
   bool lookedUp = false;
   bool stays = false;
   FolderWalk walk;
@@ -213,14 +213,13 @@ HRESULT RemoveLevels(const wchar_t* top, const wchar_t* path, bool allLevels) {
       result = E_FAIL;
     } else {
       // One look at the system's known folders serves this level and every
-      // one above it.
+      // one above it: the folders held, whatever name reached them.
       if (!lookedUp) {
         CoInitialize(/*pvReserved=*/nullptr);
-        knownName = CopyInnermostKnownFolder(top, level, &knownLength);
+        knownName = CopyInnermostKnownFolder(walk.levels, at + 1, &knownLevel);
         lookedUp = true;
       }
-      result = RemoveHeldFolder(&walk, at, wcslen(level) == knownLength ? knownName : nullptr,
-                                &stays);
+      result = RemoveHeldFolder(&walk, at, at == knownLevel ? knownName : nullptr, &stays);
     }
     FreeAndClear(&level);
     stays = stays || !allLevels;

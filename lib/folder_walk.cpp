@@ -146,15 +146,24 @@ Cleanup:
   return problem;
 }
 
+// Whether `error` refuses an open or a listing that asks to read a folder: a
+// folder that lets the caller pass and make files but not list it (Windows\Temp
+// for a standard user), or one that another program holds without sharing
+// reading.
+bool IsReadRefused(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
 // Returns kWalkSound when the folder open at `folder` lists, under `name`, the
 // object whose information is `object`, as no link: the entry is looked up in
 // a listing of the folder made after the object was opened (through a handle
 // of its own, since a folder handle keeps the first name it was asked for).
 // A link that the open followed shows here even where the system does not
 // show it on the object: the entry is a link, or, where the name was swapped
-// meanwhile, another object.
+// meanwhile, another object. Where the listing is refused (IsReadRefused),
+// sets *refused and returns kWalkSound: the caller judges by the open alone.
 WalkProblem IsListedAs(HANDLE folder, const wchar_t* name, size_t length,
-                       const BY_HANDLE_FILE_INFORMATION* object) {
+                       const BY_HANDLE_FILE_INFORMATION* object, bool* refused) {
   const QueryDirectoryFileFunction query =
       reinterpret_cast<QueryDirectoryFileFunction>(FindNtdllFunction(kQueryDirectoryFile));
   HANDLE listing = ReOpenFile(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, kAnySharing,
@@ -169,13 +178,18 @@ WalkProblem IsListedAs(HANDLE folder, const wchar_t* name, size_t length,
   mask.Buffer = const_cast<wchar_t*>(name);
   mask.Length = static_cast<USHORT>(length * sizeof(wchar_t));
   mask.MaximumLength = mask.Length;
+  *refused = listing == INVALID_HANDLE_VALUE && IsReadRefused(GetLastError());
   if (listing == INVALID_HANDLE_VALUE || query == nullptr) {
+    problem = *refused ? kWalkSound : kWalkCannotOpen;
     goto Cleanup;
   }
   result = query(listing, /*event=*/nullptr, /*routine=*/nullptr, /*context=*/nullptr, &status,
                  entryUnits, sizeof(entryUnits), kFileIdBothDirectoryInformation,
                  /*returnSingleEntry=*/TRUE, &mask, /*restartScan=*/TRUE);
-  if (!NT_SUCCESS(result)) {
+  *refused = !NT_SUCCESS(result) && IsReadRefused(RtlNtStatusToDosError(result));
+  if (*refused) {
+    problem = kWalkSound;
+  } else if (!NT_SUCCESS(result)) {
     // Not listed as it was opened: the name went, or leads somewhere else.
     problem = kWalkLiesElsewhere;
   } else if ((entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -205,10 +219,14 @@ WalkProblem Judge(HANDLE folder, HANDLE object, const wchar_t* name, size_t leng
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return kWalkIsLink;
   }
-  WalkProblem place = IsListedAs(folder, name, length, &information);
+  bool refused = false;
+  WalkProblem place = IsListedAs(folder, name, length, &information, &refused);
   // Wine lists a link to a file as the file it leads to: only the object's
-  // own final path shows one that is not swapped meanwhile.
-  if (place == kWalkSound && kind != kEntryFolder) {
+  // own final path shows one that is not swapped meanwhile. Where the folder
+  // may not be listed, the open alone judges: Windows honours
+  // FILE_OPEN_REPARSE_POINT (a link shows as a reparse point above), and the
+  // final path shows a link that Wine followed, to a folder too.
+  if (place == kWalkSound && (kind != kEntryFolder || refused)) {
     place = LiesInFolder(folder, object, name, length);
   }
   if (place != kWalkSound) {
@@ -520,6 +538,12 @@ BOOL WalkFolders(const wchar_t* path, size_t topLength, BOOL create, ACCESS_MASK
                : OpenEntry(parent, name, length, kEntryFolder, access | kFolderAccess,
                            &walk->problem);
     walk->error = GetLastError();
+    if (!create && walk->problem == kWalkCannotOpen && IsReadRefused(walk->error)) {
+      // A level that may be passed but not listed is held without listing:
+      // what is below it is still opened relative to it.
+      level = OpenEntry(parent, name, length, kEntryFolder, access, &walk->problem);
+      walk->error = GetLastError();
+    }
     if (level == INVALID_HANDLE_VALUE) {
       return FALSE;
     }

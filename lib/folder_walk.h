@@ -52,9 +52,12 @@ HANDLE OpenTrustedFolder(const wchar_t* path, ACCESS_MASK access);
 // folder open at `folder` itself, with `access` (SYNCHRONIZE and
 // FILE_READ_ATTRIBUTES are always added), and judges it as `kind`. Returns the
 // handle with *problem set to kWalkSound; or INVALID_HANDLE_VALUE with
-// *problem saying why, having closed what it opened. A link that leads
-// nowhere shows as kWalkIsLink on Windows; Wine neither opens nor lists one,
-// and it shows as kWalkMissing there. The caller closes the handle.
+// *problem saying why, having closed what it opened. Where `folder` may not
+// be listed, the entry is judged by its open alone: its attributes (Windows
+// opens a link itself) and its own final path (Wine follows a link at the
+// name). A link that leads nowhere shows as kWalkIsLink on Windows; Wine
+// neither opens nor lists one, and it shows as kWalkMissing there. The caller
+// closes the handle.
 HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                  ACCESS_MASK access, WalkProblem* problem);
 
@@ -122,8 +125,12 @@ struct FolderWalk {
 // Walks the full path `path` of a folder (no trailing backslash, but for a
 // root; no empty name): its first `topLength` characters name the trusted top, opened with
 // OpenTrustedFolder; each name after it is taken as a folder below the level
-// before, held open with `access`. With `create`, a level that is missing is
-// made (FILE_CREATE), and so is a missing top, by its path (the system named
+// before, held open with `access` and listing. Without `create`, a level that
+// the caller may pass but not list (Windows\Temp for a standard user), or that
+// another program holds without sharing reading, is held without listing
+// (what it holds is judged by its open alone, see OpenEntry; FolderHoldsEntries
+// answers FALSE for it). With `create`, a level that is missing is made
+// (FILE_CREATE), and so is a missing top, by its path (the system named
 // it). Stops at the first level that is not taken. Returns TRUE when every
 // level is held; FALSE otherwise, with walk->problem saying why level
 // walk->count was not taken. The caller releases the walk with EndFolderWalk.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "backoff.h"
 #include "log.h"
 #include "release.h"
 
@@ -34,6 +35,12 @@ constexpr char kRevisionKey[] = "startMenuShortcutAppendRevision";
 // again, this many times at the most: a file replaced over and over cannot
 // hold a program back.
 constexpr int kReleaseReadAttempts = 3;
+
+// Whether `error` says that another program holds the file for now: opened
+// without sharing reading (a scanner, any reader), or a range locked.
+bool IsHeldError(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
 
 // --- Sizes reported by the null calls of the pointer-form readers ----------
 //
@@ -111,6 +118,45 @@ DWORD RecallReportedSize(UINT64 tag) {
   return size;
 }
 
+// Whether the last call of ReadQuotedValue on a thread met a file that
+// another program held through every wait (see CopyReadableReleaseValue), in
+// slots of their own, per thread, like the sizes above.
+
+struct HeldRead {
+  DWORD thread;
+  bool held;
+};
+
+HeldRead g_heldReads[kReportedSizeSlots];
+int g_nextHeldRead;
+
+void RememberHeldRead(bool held) {
+  const DWORD thread = GetCurrentThreadId();
+  LockReportedSizes();
+  int slot = -1;
+  for (int i = 0; i < kReportedSizeSlots && slot < 0; ++i) {
+    slot = g_heldReads[i].thread == thread ? i : -1;
+  }
+  if (slot < 0) {
+    slot = g_nextHeldRead;
+    g_nextHeldRead = (g_nextHeldRead + 1) % kReportedSizeSlots;
+  }
+  g_heldReads[slot].thread = thread;
+  g_heldReads[slot].held = held;
+  UnlockReportedSizes();
+}
+
+bool RecallHeldRead() {
+  const DWORD thread = GetCurrentThreadId();
+  bool held = false;
+  LockReportedSizes();
+  for (int i = 0; i < kReportedSizeSlots; ++i) {
+    held = held || (g_heldReads[i].thread == thread && g_heldReads[i].held);
+  }
+  UnlockReportedSizes();
+  return held;
+}
+
 // ---------------------------------------------------------------------------
 
 // Why OpenForScan gave no handle.
@@ -120,7 +166,9 @@ enum ScanOpenProblem { kScanOpened, kScanCannotOpen, kScanNotOnDisk, kScanNoSize
 // readers do. Nothing is created, not even through a link that leads nowhere.
 // The file may be open elsewhere for reading, writing or deletion (an editor,
 // an installer step). Only a file on disk is read: a device or a pipe may
-// never end, or block forever. Stores the file's size at the open in *size;
+// never end, or block forever. An open refused because another program holds
+// the file is tried again after the short waits of backoff.h, within the
+// run's budget. Stores the file's size at the open in *size;
 // no reader reads more than that, however the file grows. Returns the handle,
 // which the caller closes, or INVALID_HANDLE_VALUE with *problem saying why
 // (and, after a failed open or size, the system's error as the last error).
@@ -131,9 +179,14 @@ HANDLE OpenForScan(const wchar_t* path, LONGLONG* size, ScanOpenProblem* problem
 
   *size = 0;
   *problem = kScanCannotOpen;
-  file = CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
-                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-  error = GetLastError();
+  for (unsigned attempt = 1;; ++attempt) {
+    file = CreateFileW(path, GENERIC_READ, kScanShareMode, /*lpSecurityAttributes=*/nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+    error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE || !IsHeldError(error) || !WaitBeforeRetry(attempt)) {
+      break;
+    }
+  }
   if (file == INVALID_HANDLE_VALUE) {
     goto Cleanup;
   }
@@ -185,9 +238,10 @@ enum ScanStep { kSeekKey, kSeekOpeningQuote, kSeekClosingQuote, kScanDone };
 // one after that, and copies the bytes between the two quotes into `value`
 // (room for kLongestValueBytes). Returns TRUE with their count in
 // *valueLength when both quotes were found and the value fits; FALSE
-// otherwise.
+// otherwise, with the error of a read that failed in *readError
+// (ERROR_SUCCESS when none did).
 BOOL ScanQuotedValue(HANDLE file, LONGLONG size, const char* key, char* value,
-                     DWORD* valueLength) {
+                     DWORD* valueLength, DWORD* readError) {
   const size_t keyLength = strlen(key);
   char* window = nullptr;
   DWORD kept = 0;  // bytes carried over from the previous chunk
@@ -197,6 +251,7 @@ BOOL ScanQuotedValue(HANDLE file, LONGLONG size, const char* key, char* value,
   BOOL found = FALSE;
 
   *valueLength = 0;
+  *readError = ERROR_SUCCESS;
   if (keyLength == 0 || keyLength > kScanChunkBytes) {
     goto Cleanup;
   }
@@ -204,8 +259,10 @@ BOOL ScanQuotedValue(HANDLE file, LONGLONG size, const char* key, char* value,
   while (step != kScanDone) {
     DWORD read = 0;
     const DWORD ask = remaining < kScanChunkBytes ? static_cast<DWORD>(remaining) : kScanChunkBytes;
-    if (ask == 0 || !ReadFile(file, window + kept, ask, &read, /*lpOverlapped=*/nullptr) ||
-        read == 0) {
+    if (ask > 0 && !ReadFile(file, window + kept, ask, &read, /*lpOverlapped=*/nullptr)) {
+      *readError = GetLastError();
+    }
+    if (read == 0) {
       goto Cleanup;
     }
     remaining -= read;
@@ -265,7 +322,10 @@ void CopyUtf8Value(const char* bytes, int byteCount, wchar_t* destination, DWORD
 
 // Writes to the log why a release-information file reads as missing.
 void LogUnreadable(const wchar_t* path, const char* key, ScanOpenProblem problem, DWORD error) {
-  if (problem == kScanNotOnDisk) {
+  if (problem == kScanCannotOpen && IsHeldError(error)) {
+    LogFailure(error, "Release information %s is held by another program, %S not read", path,
+               key);
+  } else if (problem == kScanNotOnDisk) {
     LogLine("Release information %s is not a file on disk (a device or a pipe), %S taken as empty",
             path, key);
   } else if (problem == kScanNoSize) {
@@ -404,6 +464,9 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   DWORD byteCount = 0;
   DWORD needed = 1;
   DWORD reported = 0;
+  DWORD readError = ERROR_SUCCESS;
+  unsigned attempt = 0;
+  bool held = false;
   bool outgrown = false;
   const UINT64 tag = TagOf(path, key);
   // A caller that hands over the address of a null pointer has no buffer.
@@ -414,14 +477,24 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value) {
   }
   file = OpenForScan(path, &fileSize, &problem);
   if (file == INVALID_HANDLE_VALUE) {
+    readError = GetLastError();
+    held = problem == kScanCannotOpen && IsHeldError(readError);
     if (buffer != nullptr) {
-      LogUnreadable(path, key, problem, GetLastError());
+      LogUnreadable(path, key, problem, readError);
     }
     goto Cleanup;
   }
   valueBytes = new char[kLongestValueBytes];
-  if (!ScanQuotedValue(file, fileSize, key, valueBytes, &byteCount)) {
-    goto Cleanup;
+  // A range that another program locks for a moment is read again, from the
+  // start, after the short waits of backoff.h.
+  while (!ScanQuotedValue(file, fileSize, key, valueBytes, &byteCount, &readError)) {
+    held = readError == ERROR_LOCK_VIOLATION;
+    if (!held || !WaitBeforeRetry(++attempt) ||
+        SetFilePointer(file, /*lDistanceToMove=*/0, /*lpDistanceToMoveHigh=*/nullptr,
+                       FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+      goto Cleanup;
+    }
+    held = false;
   }
   if (byteCount > 0 &&
       static_cast<DWORD>(MultiByteToWideChar(CP_UTF8, /*dwFlags=*/0, valueBytes,
@@ -444,9 +517,13 @@ Cleanup:
   if (value == nullptr) {
     RememberReportedSize(tag, needed);
   }
+  RememberHeldRead(held);
   // Only the call that hands the value out tells what it found.
   if (buffer != nullptr && file != INVALID_HANDLE_VALUE) {
-    if (outgrown) {
+    if (held) {
+      LogFailure(readError, "Release information %s is held by another program, %S not read",
+                 path, key);
+    } else if (outgrown) {
       LogLine("Release information %s: %S needs %u characters now, more than the %u reported "
               "before: not handed out, to be read again", path, key, needed, reported);
     } else if (needed > 1) {
@@ -473,6 +550,16 @@ wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value)) {
   LogLine("Release information changed on each of %u readings: the value is taken as empty",
           static_cast<DWORD>(kReleaseReadAttempts));
   return JoinStrings(0);
+}
+
+wchar_t* CopyReadableReleaseValue(DWORD (*reader)(wchar_t** value)) {
+  wchar_t* value = nullptr;
+  RememberHeldRead(false);
+  value = CopyReleaseValue(reader);
+  if (RecallHeldRead()) {
+    FreeAndClear(&value);
+  }
+  return value;
 }
 
 BOOL IsAbsoluteInstallPath(const wchar_t* path) {

@@ -51,7 +51,9 @@ DWORD GetInstallRoot(wchar_t* buffer, DWORD capacity);
 wchar_t* CopyInstallRoot();
 
 // Opens the existing file at `path` for reading (other programs may have it
-// open for reading, writing or deletion) and reads it whole into a new buffer
+// open for reading, writing or deletion; one that holds it without sharing
+// reading is waited for, within the run's budget of short waits, see
+// backoff.h) and reads it whole into a new buffer
 // of its size + 1 bytes, NUL-terminated, stored in *content; the caller
 // releases it with array delete. Nothing is created where there is no file.
 // Only a file on disk is read (GetFileType gives FILE_TYPE_DISK: a device or a
@@ -65,11 +67,14 @@ BOOL ReadWholeFile(const wchar_t* path, char** content);
 // Pointer form. Finds the first occurrence of `key` (8-bit text, matched byte
 // for byte, bytes after a NUL byte included) in the file at `path`, and takes
 // as its value the UTF-8 text between the next two double-quote bytes. The
-// file is opened as ReadWholeFile opens it, and read once in pieces, up to
-// its size at the open, so that a file of any size costs bounded memory.
+// file is opened as ReadWholeFile opens it (a held file is waited for), and
+// read once in pieces, up to its size at the open, so that a file of any
+// size costs bounded memory; a read refused by a range that another program
+// locked starts again after a short wait.
 // Returns the needed size n + 1, where n is the value's byte count; 1 when
-// the file, the key or a quote is missing, when the file is no file on disk,
-// and when the value is longer than 32,767 UTF-16 characters. With `value`
+// the file, the key or a quote is missing, when the file is no file on disk
+// or stays held by another program through the waits, and when the value is
+// longer than 32,767 UTF-16 characters. With `value`
 // given, the caller's buffer receives the value (the empty text in the cases
 // above), or only the terminator when n + 1 is more than the same thread's
 // last null call for this file and key reported (see the protocol above;
@@ -84,6 +89,14 @@ DWORD ReadQuotedValue(const wchar_t* path, const char* key, wchar_t** value);
 // times at the most, then the value is the empty text (and the log says so).
 // The caller releases it with FreeAndClear.
 wchar_t* CopyReleaseValue(DWORD (*reader)(wchar_t** value));
+
+// CopyReleaseValue for a caller that must not act on a value it could not
+// read: returns null where the file is there but another program held it
+// (without sharing reading, or a locked range) through every wait of the
+// run's budget, which the reader has logged; otherwise the value as
+// CopyReleaseValue returns it, the empty text for a file that is not there
+// included. The caller releases a value with FreeAndClear.
+wchar_t* CopyReadableReleaseValue(DWORD (*reader)(wchar_t** value));
 
 // Returns TRUE when `path` is absolute, as an install root or the program's
 // folder must be before anything is read or run from it: a drive letter, a

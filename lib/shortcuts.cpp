@@ -122,20 +122,28 @@ int CreateWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* targetDire
                            const wchar_t* iconPath, const wchar_t* workingDirectory,
                            const wchar_t* folder, const wchar_t* baseName,
                            const wchar_t* description, int showCommand) {
-  wchar_t* revision = CopyReleaseValue(reader);
-  const int result = CreateProgramsShortcut(targetDirectory, targetFile, arguments, iconPath,
-                                            workingDirectory, folder, baseName, description,
-                                            showCommand, revision);
+  // A shortcut named without the revision is one that no cleanup finds.
+  wchar_t* revision = CopyReadableReleaseValue(reader);
+  if (revision == nullptr) {
+    LogLine("Shortcut not written: the release information is there but cannot be read");
+  } else {
+    CreateProgramsShortcut(targetDirectory, targetFile, arguments, iconPath, workingDirectory,
+                           folder, baseName, description, showCommand, revision);
+  }
   FreeAndClear(&revision);
-  return result;
+  return 0;
 }
 
 int RemoveWithRevisionFrom(DWORD (*reader)(wchar_t**), const wchar_t* folder,
                            const wchar_t* baseName) {
-  wchar_t* revision = CopyReleaseValue(reader);
-  const int result = RemoveProgramsShortcut(folder, baseName, revision);
+  wchar_t* revision = CopyReadableReleaseValue(reader);
+  if (revision == nullptr) {
+    LogLine("Shortcut not deleted: the release information is there but cannot be read");
+  } else {
+    RemoveProgramsShortcut(folder, baseName, revision);
+  }
   FreeAndClear(&revision);
-  return result;
+  return 0;
 }
 
 }  // namespace

@@ -85,7 +85,9 @@ int RemoveProgramsShortcut(const wchar_t* folder, const wchar_t* baseName, const
 
 // CreateProgramsShortcut with the suffix supplied: the revision text of the
 // global relinfo.xml, of relinfo.xml beside the program's file, or the fixed
-// revision "18.1" (relinfo.xml is not read). Return 0 always.
+// revision "18.1" (relinfo.xml is not read). Where that relinfo.xml is there
+// but another program holds it through every wait (CopyReadableReleaseValue),
+// no shortcut is written, and the log says so. Return 0 always.
 int CreateProgramsShortcutWithRevision(const wchar_t* targetDirectory, const wchar_t* targetFile,
                                        const wchar_t* arguments, const wchar_t* iconPath,
                                        const wchar_t* workingDirectory, const wchar_t* folder,
@@ -104,8 +106,8 @@ int CreateProgramsShortcutWithFixedRevision(const wchar_t* targetDirectory,
                                             const wchar_t* folder, const wchar_t* baseName,
                                             const wchar_t* description, int showCommand);
 
-// RemoveProgramsShortcut with the suffix supplied as above, or the empty text.
-// Return 0 always.
+// RemoveProgramsShortcut with the suffix supplied as above, or the empty text;
+// nothing is deleted for a relinfo.xml held as above. Return 0 always.
 int RemoveProgramsShortcutWithRevision(const wchar_t* folder, const wchar_t* baseName);
 int RemoveProgramsShortcutWithLocalRevision(const wchar_t* folder, const wchar_t* baseName);
 int RemoveProgramsShortcutWithFixedRevision(const wchar_t* folder, const wchar_t* baseName);

@@ -29,6 +29,10 @@ constexpr wchar_t kDescriptionStart[] = L"Start VELMORA RUVO ";
 constexpr wchar_t kDescriptionEnd[] = L" Launcher";
 constexpr wchar_t kHostSetupFile[] = L"\\bin\\ruvo5parhosts.exe";
 constexpr wchar_t kHostSetupArguments[] = L"\" -install-setup";
+// Said where relinfo.xml is there but another program held it through every
+// wait: a shortcut named without its values is one that no cleanup finds.
+constexpr char kReleaseInfoHeld[] =
+    "Shortcut not written: the release information is there but cannot be read";
 
 // Creates the launcher shortcut in <Programs>\<folder name>\Fluid Dynamics.
 // Returns 0.
@@ -45,7 +49,11 @@ int CreateLauncherShortcut(const wchar_t* suiteDirectory, const wchar_t* folderN
   FreeAndClear(&suiteCopy);
 
   // Read once: the description and the file name carry the same revision.
-  revision = CopyReleaseValue(GetRevisionSuffix);
+  revision = CopyReadableReleaseValue(GetRevisionSuffix);
+  if (revision == nullptr) {
+    LogLine("%S", kReleaseInfoHeld);
+    goto Cleanup;
+  }
 
   iconPath = JoinStrings(2, suiteDirectory, kIconFile);
   startMenuFolder = JoinStrings(3, L"\\", folderName, kFluidDynamicsFolder);
@@ -55,6 +63,7 @@ int CreateLauncherShortcut(const wchar_t* suiteDirectory, const wchar_t* folderN
                          kWorkingDirectory, startMenuFolder, kShortcutBaseName, description,
                          SW_SHOWNORMAL, revision);
 
+Cleanup:
   FreeAndClear(&targetDirectory);
   FreeAndClear(&iconPath);
   FreeAndClear(&startMenuFolder);
@@ -114,11 +123,15 @@ int SetupMain(HINSTANCE /*instance*/, HINSTANCE /*previousInstance*/, const wcha
     goto Done;
   }
 
-  folderName = CopyReleaseValue(GetStartMenuFolderName);
+  folderName = CopyReadableReleaseValue(GetStartMenuFolderName);
   suiteDirectory = JoinStrings(2, installRoot, kSuiteDirectory);
 
   // The host-setup tool runs whatever became of the shortcut.
-  CreateLauncherShortcut(suiteDirectory, folderName);
+  if (folderName != nullptr) {
+    CreateLauncherShortcut(suiteDirectory, folderName);
+  } else {
+    LogLine("%S", kReleaseInfoHeld);
+  }
   RunHostSetup(suiteDirectory);
 
 Done:

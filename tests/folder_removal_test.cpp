@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "install_layout.h"
+#include "folder_walk.h"
 #include "known_folders.h"
 #include "paths.h"
 #include "shortcuts.h"
@@ -110,12 +111,15 @@ TEST(ProgramsFolders, RemovesTheSuiteFoldersInTheFolderTheCallerWorksIn) {
     EXPECT_FALSE(FolderExists(own.suite()));
     // Beside them, a folder of the system's own, which is never removed.
     const std::wstring startUp = own.programs() + L"\\StartUp";
-    size_t length = 0;
-    wchar_t* known = CopyInnermostKnownFolder(
-        own.programs().substr(0, own.programs().rfind(L'\\')).c_str(), startUp.c_str(), &length);
+    CreateDirectoryW(startUp.c_str(), nullptr);
+    HANDLE levels[] = {OpenTrustedFolder(own.programs().c_str(), 0),
+                       OpenTrustedFolder(startUp.c_str(), 0)};
+    size_t level = 0;
+    wchar_t* known = CopyInnermostKnownFolder(levels, std::size(levels), &level);
     EXPECT_STREQ(known, user.standard ? L"Startup" : L"Common Startup");
-    EXPECT_EQ(length, startUp.size());
+    EXPECT_EQ(level, 1u);
     FreeAndClear(&known);
+    for (HANDLE handle : levels) CloseHandle(handle);
   });
 }
 

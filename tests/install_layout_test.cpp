@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "backoff.h"
 #include "test_support.h"
 
 namespace {
@@ -334,24 +337,36 @@ TEST(InstallRoot, ReadersFindTheGlobalAndTheLocalReleaseInformation) {
 
 // --- Release information from files that are big, shared or odd ----------
 
-TEST(ReleaseInformation, FileOpenForWritingElsewhereIsReadAndAnExclusiveOneIsNot) {
+// Another program that has the file open: an editor writing it, sharing
+// reading, costs no wait; a scanner that holds it for a moment without
+// sharing is waited for until it lets go. (Wine does not refuse a read of a
+// range that another handle locked, so that wait is not shown here.)
+TEST(ReleaseInformation, FileOpenElsewhereIsReadAndAHeldOneWaitedFor) {
   ScratchFolder scratch(L"shared");
   const std::wstring path = scratch / L"relinfo.xml";
   WriteBytes(path, "startMenuFolderName=\"Velmora\"");
-  // An editor or an installer step that has the file open for writing.
-  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(ReadTwice(path, kFolderKey).value, L"Velmora");
-  CloseHandle(writer);
-
-  HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
-  const Reading locked = ReadTwice(path, kFolderKey);
-  CloseHandle(exclusive);
-  EXPECT_EQ(locked.firstSize, 1u);
-  EXPECT_EQ(locked.value, L"");
+  const struct {
+    DWORD access;
+    DWORD share;
+    bool waits;
+  } cases[] = {{GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+               {GENERIC_READ, 0, true}};
+  for (const auto& c : cases) {
+    ResetRetryBudget();
+    HANDLE holder = CreateFileW(path.c_str(), c.access, c.share, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::atomic<bool> read{false};
+    std::thread letGo([&] {  // once the reader has waited for it
+      while (!read && RetryBudgetLeft() == kRetryBudgetMilliseconds) Sleep(1);
+      CloseHandle(holder);
+    });
+    const Reading reading = ReadTwice(path, kFolderKey);
+    read = true;
+    letGo.join();
+    EXPECT_EQ(reading.value, L"Velmora") << c.share;
+    EXPECT_EQ(RetryBudgetLeft() < kRetryBudgetMilliseconds, c.waits) << c.share;
+  }
 }
 
 TEST(ReleaseInformation, FindsTheKeyAndItsValueAcrossEveryPieceBoundary) {

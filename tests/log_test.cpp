@@ -64,6 +64,29 @@ TEST(StartLog, OpensTheFileOfTheFirstLogSwitchAfterTheProgram) {
   EXPECT_FALSE(StartLog(onFolder.c_str()));
 }
 
+// A folder that may not be listed (C:\Windows\Temp for a standard user; here
+// one that another program holds without sharing reading, which Wine refuses
+// the same way) still takes the log; a file in it is judged by its open.
+TEST(StartLog, WritesIntoAFolderThatMayNotBeListed) {
+  ScratchFolder folder(L"log");
+  const std::wstring held = folder / L"held";
+  ASSERT_TRUE(CreateDirectoryW(held.c_str(), nullptr));
+  HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, /*dwShareMode=*/0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const std::wstring commandLine = L"menusetup.exe /log=\"" + held + L"\\run.log\"";
+  for (const char* line : {"made", "appended"}) {
+    EXPECT_TRUE(StartLog(commandLine.c_str())) << line;
+    LogLine("%S", line);
+    EndLog();
+  }
+  ASSERT_TRUE(CreateHardLinkW((held + L"\\second.log").c_str(), (held + L"\\run.log").c_str(),
+                              nullptr));
+  EXPECT_FALSE(StartLog(commandLine.c_str()));
+  CloseHandle(holder);
+  EXPECT_EQ(LogMessages(held + L"\\run.log"), (std::vector<std::string>{"made", "appended"}));
+}
+
 TEST(LogLine, AppendsUtf8LinesWithTheirArguments) {
   ScratchFolder folder(L"log");
   const std::wstring path = folder / L"run.log";

@@ -340,6 +340,8 @@ void PrintReadRevisionProbe() {
              SW_SHOWNORMAL);
     const std::wstring link = std::wstring(programs) + folder + v.file;
     ProbePrint(std::wstring(v.name) + L"_created", FileExists(link) ? L"1" : L"0");
+    ProbePrint(std::wstring(v.name) + L"_unnamed",
+               FileExists(std::wstring(programs) + folder + L"RUVO.lnk") ? L"1" : L"0");
     v.remove(folder, L"RUVO");
     ProbePrint(std::wstring(v.name) + L"_removed", FileExists(link) ? L"0" : L"1");
   }
@@ -363,6 +365,17 @@ TEST(ProgramsShortcut, RevisionVariantsReadTheInstallRootsOrTheProgramsOwnFile) 
     EXPECT_EQ(ProbeValue(run.output, variant + L"_created"), L"1") << WideToUtf8(variant);
     EXPECT_EQ(ProbeValue(run.output, variant + L"_removed"), L"1") << WideToUtf8(variant);
   }
+  // The install root's file held by another program through every wait: no
+  // shortcut named without its revision, which no cleanup would find.
+  HANDLE holder = CreateFileW((root / L"commonfiles\\globalsettings\\relinfo.xml").c_str(),
+                              GENERIC_READ, /*dwShareMode=*/0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const ProgramRun held = RunProbeCopy(programFolder + L"\\probe.exe", "read-revision");
+  CloseHandle(holder);
+  EXPECT_EQ(ProbeValue(held.output, L"global_created"), L"0") << held;
+  EXPECT_EQ(ProbeValue(held.output, L"global_unnamed"), L"0") << held;
+  EXPECT_EQ(ProbeValue(held.output, L"local_created"), L"1") << held;
 }
 
 }  // namespace

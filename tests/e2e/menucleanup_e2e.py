@@ -5,7 +5,7 @@ import os
 import shutil
 import unittest
 
-from installation import InstallationTestCase, tree, unique, unix_path
+from installation import InstallationTestCase, tool_output, tree, unique, unix_path
 from log_e2e import read_log
 
 # What the walk by handles says of each kind of link under Wine, which follows
@@ -174,6 +174,25 @@ class MenuCleanupTest(InstallationTestCase):
                 self.assertEqual(os.listdir(startup), [])
                 self.assertEqual(read_log(unix_path(log))[-2], 'Folder kept: %s\\StartUp is the '
                                  'system\'s known folder "Common Startup"' % self.all_users.windows)
+
+    def test_an_alias_of_a_known_folder_is_never_removed(self):
+        # The all-users Administrative Tools, empty, named by its short (8.3)
+        # name or in another case: the folder held is compared, not its name.
+        admin = os.path.join(self.all_users.unix, "Administrative Tools")
+        os.makedirs(admin, exist_ok=True)
+        self.assertEqual(os.listdir(admin), [])
+        short = tool_output("shellfolder.exe", "23", "Administrative Tools").strip()
+        log = "C:\\%s\\alias.log" % self.installation.base
+        for alias in (short.rsplit("\\", 1)[1], "aDMINISTRATIVE tOOLS"):
+            with self.subTest(alias=alias):
+                self.assertNotEqual(alias, "Administrative Tools")
+                self.installation.write_release_info(
+                    'startMenuFolderName="%s" startMenuShortcutAppendRevision="18.2"' % alias)
+                self.run_program(self.installation, "menucleanup.exe", "/log=" + log)
+                self.assertTrue(os.path.isdir(admin))
+                self.assertEqual(read_log(unix_path(log))[-2], 'Folder kept: %s\\%s is the '
+                                 'system\'s known folder "Common Administrative Tools"'
+                                 % (self.all_users.windows, alias))
 
     def test_links_in_the_start_menu_are_never_followed(self):
         # A link as the suite's folder, as Fluid Dynamics or as the shortcut
