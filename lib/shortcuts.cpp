@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "entry_changes.h"
 #include "folder_walk.h"
 #include "install_layout.h"
 #include "log.h"
@@ -92,13 +93,22 @@ HRESULT CheckTarget(const wchar_t* target) {
 }
 
 // Tells whether the shortcut file at `linkPath` went and, when it did not,
-// why: `error`, what the deletion of the plain path reported, and whether the
-// file is read-only.
-void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error, bool readOnly) {
-  if (deleted) {
+// why: `gone` says what its name leads to after the deletion (kWalkMissing:
+// nothing; kWalkDeletePending: its deletion waits for another program;
+// kWalkSound: another entry) or, when it was not marked, kWalkCannotOpen;
+// `error` is what the deletion of the plain path reported, and `readOnly`
+// whether the file is read-only.
+void LogDeletion(const wchar_t* linkPath, WalkProblem gone, DWORD error, bool readOnly) {
+  if (gone == kWalkMissing) {
     LogLine("Shortcut deleted: %s", linkPath);
+  } else if (gone == kWalkDeletePending) {
+    LogLine("Shortcut %s goes when the other program that holds it lets go of it", linkPath);
+  } else if (gone == kWalkSound) {
+    LogLine("Shortcut refused: %s is reached through a link and lies elsewhere", linkPath);
   } else if (readOnly) {
     LogFailure(error, "Shortcut %s not deleted: it is read-only", linkPath);
+  } else if (error == ERROR_SHARING_VIOLATION) {
+    LogFailure(error, "Shortcut %s not deleted: another program holds it", linkPath);
   } else {
     LogFailure(error, "Shortcut %s not deleted", linkPath);
   }
@@ -283,6 +293,7 @@ HRESULT PutShortcut(HANDLE folder, const wchar_t* linkPath, const wchar_t* name,
   LARGE_INTEGER noMove;
   WalkProblem found = kWalkMissing;
   WalkProblem problem = kWalkCannotOpen;
+  BOOL inPlace = FALSE;
   HRESULT result = S_OK;
 
   noMove.QuadPart = 0;
@@ -299,7 +310,8 @@ HRESULT PutShortcut(HANDLE folder, const wchar_t* linkPath, const wchar_t* name,
     LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
     return result;
   }
-  problem = ReplaceFileIn(folder, name, bytes, static_cast<DWORD>(size.QuadPart), &found);
+  problem =
+      ReplaceFileIn(folder, name, bytes, static_cast<DWORD>(size.QuadPart), &found, &inPlace);
   result = HRESULT_FROM_WIN32(GetLastError());
   GlobalUnlock(memory);
 
@@ -308,9 +320,20 @@ HRESULT PutShortcut(HANDLE folder, const wchar_t* linkPath, const wchar_t* name,
     LogLine("Shortcut refused: %s is a folder", linkPath);
     return HRESULT_FROM_WIN32(kRefusedLinkError);
   }
+  if (problem == kWalkDeletePending) {
+    LogFailure(static_cast<DWORD>(result),
+               "Shortcut %s not written: the deletion of the one there waits for another "
+               "program to let go of it",
+               linkPath);
+    return result;
+  }
   if (problem != kWalkSound) {
     LogFailure(static_cast<DWORD>(result), "Shortcut %s not written: saving failed", linkPath);
     return result;
+  }
+  if (inPlace) {
+    LogLine("Shortcut %s written into the file there, which another program holds open",
+            linkPath);
   }
   if (found == kWalkIsLink || found == kWalkLiesElsewhere) {
     LogLine("Shortcut %s replaces a link, not what it leads to", linkPath);
@@ -344,41 +367,49 @@ HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* 
   HANDLE file = INVALID_HANDLE_VALUE;
   wchar_t* quoted = nullptr;
   WalkProblem problem = kWalkMissing;
+  WalkProblem gone = kWalkCannotOpen;
   BY_HANDLE_FILE_INFORMATION information;
-  BOOL deletedPlain = FALSE;
+  BOOL nameGoesAtClose = FALSE;
+  BOOL marked = FALSE;
   BOOL deletedQuoted = FALSE;
   DWORD error = missingError;
   bool readOnly = false;
 
   if (folder != INVALID_HANDLE_VALUE) {
-    file = OpenEntry(folder, name, wcslen(name), kEntryFile, DELETE, &problem);
+    file = OpenEntryToDelete(folder, name, wcslen(name), kEntryFile, &problem);
     error = GetLastError();
   }
-  if (problem != kWalkSound && problem != kWalkMissing && problem != kWalkCannotOpen) {
+  if (problem != kWalkSound && problem != kWalkMissing && problem != kWalkCannotOpen &&
+      problem != kWalkDeletePending) {
     LogLine("Shortcut refused: %s %S", linkPath, DescribeWalkProblem(problem));
     goto Cleanup;
   }
   if (problem == kWalkSound) {
-    deletedPlain = DeleteEntryIn(folder, name, wcslen(name), file, kEntryFile);
-    error = deletedPlain ? ERROR_SUCCESS : GetLastError();
-    readOnly = !deletedPlain && GetFileInformationByHandle(file, &information) &&
+    marked = DeleteEntryIn(folder, name, wcslen(name), file, kEntryFile, &nameGoesAtClose);
+    error = marked ? ERROR_SUCCESS : GetLastError();
+    readOnly = !marked && GetFileInformationByHandle(file, &information) &&
                (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    // The file goes as its last handle closes.
-    CloseHandleAndClear(&file);
   }
+  // The file goes as its last handle closes: another program's hold keeps
+  // the name until it lets go, unless the system took the POSIX deletion. A
+  // deletion already under way is waited for alike.
+  if (marked || problem == kWalkDeletePending) {
+    gone = CloseDeletedEntry(folder, name, wcslen(name), &file, nameGoesAtClose);
+  }
+  CloseHandleAndClear(&file);
   // The quoted form has always been tried as well: a name that no file
   // system takes, so that it reaches nothing.
   quoted = JoinStrings(3, kQuote, linkPath, kQuote);
   deletedQuoted = DeleteFileW(quoted);
-  if (deletedPlain) {
+  if (gone == kWalkMissing) {
     AnnounceFileDeleted(linkPath);
   }
-  LogDeletion(linkPath, deletedPlain || deletedQuoted, error, readOnly);
+  LogDeletion(linkPath, deletedQuoted ? kWalkMissing : gone, error, readOnly);
 
 Cleanup:
   CloseHandleAndClear(&file);
   FreeAndClear(&quoted);
-  return deletedPlain || deletedQuoted ? S_OK : E_FAIL;
+  return marked || deletedQuoted ? S_OK : E_FAIL;
 }
 
 // Returns a new wide string holding the folder of the full path `linkPath`
@@ -437,6 +468,11 @@ void SaveProgramsShortcut(const wchar_t* programs, const wchar_t* linkPath, cons
   if (!WalkFolders(folder, wcslen(programs), /*create=*/TRUE, /*access=*/0, &walk)) {
     LogLevelNotTaken(&walk, walk.count, linkPath);
   } else {
+    // A folder that was there may hold a temporary file of a run killed
+    // before it could take it away.
+    if (walk.firstCreated >= walk.count) {
+      SettleFolder(walk.levels[walk.count - 1], folder);
+    }
     result = PutShortcut(walk.levels[walk.count - 1], linkPath, name, stream, &existedBefore);
   }
   if (FAILED(result)) {
