@@ -7,7 +7,7 @@
 #include <cwctype>
 
 #include "backoff.h"
-#include "log.h"
+#include "folder_contents.h"
 #include "release.h"
 #include "strings.h"
 
@@ -48,10 +48,6 @@ struct RenameInformation {
   ULONG fileNameLength;
   WCHAR fileName[1];
 };
-
-// A folder listing is read into this many 64-bit units at a time (aligned for
-// the 64-bit members of its entries).
-constexpr size_t kListingUnits = 128;
 
 // What the system answered that it does not know, kept for the rest of the
 // run so that each POSIX call is asked once.
@@ -122,20 +118,6 @@ bool IsSameObject(const BY_HANDLE_FILE_INFORMATION* one, const BY_HANDLE_FILE_IN
   return one->dwVolumeSerialNumber == other->dwVolumeSerialNumber &&
          one->nFileIndexHigh == other->nFileIndexHigh &&
          one->nFileIndexLow == other->nFileIndexLow;
-}
-
-// Whether the object open at `object` is one that this run left pending.
-bool IsNotedPending(HANDLE object) {
-  BY_HANDLE_FILE_INFORMATION identity;
-  if (gPendingCount == 0 || !GetFileInformationByHandle(object, &identity)) {
-    return false;
-  }
-  for (size_t i = 0; i < gPendingCount && i < kPendingCapacity; ++i) {
-    if (IsSameObject(&gPending[i], &identity)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // OpenEntry, waiting while another program holds the entry without sharing
@@ -227,8 +209,28 @@ BOOL Place(HANDLE folder, HANDLE file, const wchar_t* name, PlacingStep step, co
   return step == kPlaceDone;
 }
 
-// Whether `name` (`length` characters) is a temporary file's name as the
-// programs make them; sets *process to the process named in it.
+// Marks the folder open at `object`, held for listing at `listing`, for
+// deletion as DeleteEntryIn does, waiting while it is not empty only for
+// names whose deletion waits for another program.
+BOOL MarkHeldFolder(HANDLE parent, const wchar_t* name, size_t length, HANDLE object,
+                    HANDLE listing, BOOL* nameGoesAtClose) {
+  for (unsigned attempt = 1;; ++attempt) {
+    if (DeleteEntryIn(parent, name, length, object, kEntryFolder, nameGoesAtClose)) {
+      return TRUE;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_DIR_NOT_EMPTY ||
+        LookThroughFolder(listing, /*folderPath=*/nullptr, /*removeLeftFiles=*/false) !=
+            kFolderHoldsOnlyPending ||
+        !WaitBeforeRetry(attempt)) {
+      SetLastError(error);
+      return FALSE;
+    }
+  }
+}
+
+}  // namespace
+
 bool IsTemporaryName(const wchar_t* name, size_t length, DWORD* process) {
   wchar_t* end = nullptr;
   if (length <= kTemporaryStartLength + kTemporaryEndLength ||
@@ -253,133 +255,18 @@ bool IsTemporaryName(const wchar_t* name, size_t length, DWORD* process) {
   return end == dash;
 }
 
-// Whether the process `id` runs: a run side by side is still using its
-// temporary file.
-bool IsRunning(DWORD id) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, /*bInheritHandle=*/FALSE, id);
-  const bool running = process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandleAndClear(&process);
-  return running || id == GetCurrentProcessId();
-}
-
-// Removes the temporary file `name` that a killed run left in the folder
-// open at `folder` (path `folderPath`), judged as a plain file of one name,
-// and logs what came of it. Returns what its name leaves in the folder:
-// nothing, a name that goes when another program lets go, or the entry.
-FolderContents RemoveLeftTemporaryFile(HANDLE folder, const wchar_t* folderPath, const wchar_t* name,
-                             size_t length) {
-  wchar_t* copy = new wchar_t[length + 1];
-  WalkProblem problem = kWalkCannotOpen;
-  BOOL nameGoesAtClose = FALSE;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  bool marked = false;
-
-  memcpy(copy, name, length * sizeof(wchar_t));
-  copy[length] = L'\0';
-  file = OpenEntryToDelete(folder, copy, length, kEntryFileWithOneName, &problem);
-  if (problem == kWalkMissing || problem == kWalkDeletePending) {
-    goto Cleanup;  // another run took it away meanwhile
+bool IsNotedPending(HANDLE object) {
+  BY_HANDLE_FILE_INFORMATION identity;
+  if (gPendingCount == 0 || !GetFileInformationByHandle(object, &identity)) {
+    return false;
   }
-  marked = problem == kWalkSound &&
-           DeleteEntryIn(folder, copy, length, file, kEntryFileWithOneName, &nameGoesAtClose);
-  if (!marked && problem != kWalkCannotOpen) {
-    LogLine("Temporary file %s in %s left by an earlier run not removed: it is not a plain file "
-            "of one name",
-            copy, folderPath);
-    goto Cleanup;
-  }
-  if (!marked) {
-    LogFailure(GetLastError(), "Temporary file %s in %s left by an earlier run not removed", copy,
-               folderPath);
-    goto Cleanup;
-  }
-  problem = CloseDeletedEntry(folder, copy, length, &file, nameGoesAtClose);
-  LogLine(problem == kWalkMissing ? "Temporary file %s in %s left by an earlier run removed"
-                                  : "Temporary file %s in %s left by an earlier run goes when "
-                                    "another program lets go of it",
-          copy, folderPath);
-
-Cleanup:
-  CloseHandleAndClear(&file);
-  FreeAndClear(&copy);
-  return problem == kWalkMissing         ? kFolderEmpty
-         : problem == kWalkDeletePending ? kFolderHoldsOnlyPending
-                                         : kFolderHoldsEntries;
-}
-
-// What the entry `name` of the folder open at `folder` leaves in it: nothing
-// for a temporary file that a killed run left, removed now
-// (`removeLeftFiles`); a name whose deletion waits for another program; or
-// the entry. Once `known` says that the folder holds an entry that stays,
-// only left temporary files are looked at.
-FolderContents ContentsOf(HANDLE folder, const wchar_t* folderPath, const wchar_t* name,
-                          size_t length, bool removeLeftFiles, FolderContents known) {
-  DWORD process = 0;
-  NTSTATUS status = kStatusSuccess;
-  if (removeLeftFiles && IsTemporaryName(name, length, &process) && !IsRunning(process)) {
-    return RemoveLeftTemporaryFile(folder, folderPath, name, length);
-  }
-  if (known == kFolderHoldsEntries) {
-    return known;
-  }
-  HANDLE object =
-      OpenRelative(folder, name, length, /*access=*/0, FILE_OPEN, /*options=*/0, &status);
-  const bool pending = status == kStatusDeletePending ||
-                       (object != INVALID_HANDLE_VALUE && IsNotedPending(object));
-  CloseHandleAndClear(&object);
-  return pending ? kFolderHoldsOnlyPending : kFolderHoldsEntries;
-}
-
-// Lists the folder open at `folder`, removing left temporary files when
-// `removeLeftFiles` is set. Returns what it holds besides them.
-FolderContents LookThrough(HANDLE folder, const wchar_t* folderPath, bool removeLeftFiles) {
-  LONGLONG listing[kListingUnits];
-  FILE_INFO_BY_HANDLE_CLASS part = FileIdBothDirectoryRestartInfo;
-  FolderContents contents = kFolderEmpty;
-  // Without files to remove, the first entry that stays ends the look.
-  while ((removeLeftFiles || contents != kFolderHoldsEntries) &&
-         GetFileInformationByHandleEx(folder, part, listing, sizeof(listing))) {
-    part = FileIdBothDirectoryInfo;
-    const char* at = reinterpret_cast<const char*>(listing);
-    for (bool more = true; more;) {
-      const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-      const size_t length = entry->FileNameLength / sizeof(wchar_t);
-      const bool dots = (length == 1 || length == 2) && entry->FileName[0] == L'.' &&
-                        entry->FileName[length - 1] == L'.';
-      const FolderContents left =
-          dots ? kFolderEmpty
-               : ContentsOf(folder, folderPath, entry->FileName, length, removeLeftFiles,
-                            contents);
-      // An entry that stays outweighs a name that goes, which outweighs none.
-      contents = left > contents ? left : contents;
-      more = entry->NextEntryOffset != 0;
-      at += entry->NextEntryOffset;
+  for (size_t i = 0; i < gPendingCount && i < kPendingCapacity; ++i) {
+    if (IsSameObject(&gPending[i], &identity)) {
+      return true;
     }
   }
-  return contents;
+  return false;
 }
-
-// Marks the folder open at `object`, held for listing at `listing`, for
-// deletion as DeleteEntryIn does, waiting while it is not empty only for
-// names whose deletion waits for another program.
-BOOL MarkHeldFolder(HANDLE parent, const wchar_t* name, size_t length, HANDLE object,
-                    HANDLE listing, BOOL* nameGoesAtClose) {
-  for (unsigned attempt = 1;; ++attempt) {
-    if (DeleteEntryIn(parent, name, length, object, kEntryFolder, nameGoesAtClose)) {
-      return TRUE;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_DIR_NOT_EMPTY ||
-        LookThrough(listing, /*folderPath=*/nullptr, /*removeLeftFiles=*/false) !=
-            kFolderHoldsOnlyPending ||
-        !WaitBeforeRetry(attempt)) {
-      SetLastError(error);
-      return FALSE;
-    }
-  }
-}
-
-}  // namespace
 
 PlacingStep NextPlacingStep(PlacingStep tried, NTSTATUS status, BOOL posixUnknown) {
   const PlacingStep replacement = posixUnknown ? kPlaceByRename : kPlaceByPosixRename;
@@ -589,13 +476,4 @@ WalkProblem RemoveWalkLevel(FolderWalk* walk, size_t level) {
   CloseHandleAndClear(&folder);
   SetLastError(error);
   return problem;
-}
-
-FolderContents SettleFolder(HANDLE folder, const wchar_t* folderPath) {
-  FolderContents contents = LookThrough(folder, folderPath, /*removeLeftFiles=*/true);
-  for (unsigned attempt = 1;
-       contents == kFolderHoldsOnlyPending && WaitBeforeRetry(attempt); ++attempt) {
-    contents = LookThrough(folder, folderPath, /*removeLeftFiles=*/false);
-  }
-  return contents;
 }

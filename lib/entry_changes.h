@@ -14,10 +14,9 @@
 // - A file is put in place only whole, through a temporary file of the
 //   caller's own (~menutools-<process>-<time>.tmp, hexadecimal), which never
 //   stays behind; one that a run left when it was killed is removed by the
-//   next run that meets it (RemoveLeftTemporaryFiles).
+//   next run that meets it (folder_contents.h).
 // Names are `length` characters long unless they end with a NUL; handles are
-// closed with CloseHandleAndClear (release.h). Only RemoveLeftTemporaryFiles
-// logs.
+// closed with CloseHandleAndClear (release.h). Nothing here logs.
 #pragma once
 
 #include <windows.h>
@@ -98,7 +97,7 @@ BOOL DeleteEntryIn(HANDLE folder, const wchar_t* name, size_t length, HANDLE obj
 // said), and returns what its name leads to then: kWalkMissing once it is
 // gone, waiting while the same object stands there because another program
 // still holds it; kWalkDeletePending when the waits ran out first (the
-// object is noted, so that SettleFolder knows its name goes); kWalkSound when
+// object is noted, so that IsNotedPending knows its name goes); kWalkSound when
 // another entry stands at the name.
 WalkProblem CloseDeletedEntry(HANDLE folder, const wchar_t* name, size_t length, HANDLE* object,
                               BOOL nameGoesAtClose);
@@ -134,19 +133,14 @@ WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes,
 // level is closed in every case.
 WalkProblem RemoveWalkLevel(FolderWalk* walk, size_t level);
 
-// What a folder holds once left temporary files are gone, in rising order.
-enum FolderContents {
-  kFolderEmpty,             // no entry but "." and ".."
-  kFolderHoldsOnlyPending,  // only entries whose deletion waits for another program
-  kFolderHoldsEntries,      // an entry that is not going
-};
+// Whether `name` (`length` characters) is a temporary file's name as the
+// programs make them: "~menutools-", the process and a tick count in
+// hexadecimal, "-" between them, ".tmp". Sets *process to the process.
+bool IsTemporaryName(const wchar_t* name, size_t length, DWORD* process);
 
-// Removes from the folder open at `folder` (listing rights), whose path
-// `folderPath` names it in the log, each temporary file that a run killed
-// meanwhile left there: a plain file of one name, named as the programs name
-// theirs, made by a process that is not running. Logs each removed or
-// refused. Then waits while the folder's only entries are names whose
-// deletion waits for another program. Returns what the folder holds then;
-// kFolderEmpty when it cannot be listed (a removal still refuses a folder
-// that holds entries).
-FolderContents SettleFolder(HANDLE folder, const wchar_t* folderPath);
+// Whether the object open at `object` is one that this run marked for
+// deletion in the old way and that another program still held when the
+// waits ran out (CloseDeletedEntry): its name stays until that program lets
+// go. Windows refuses to open such an object (kStatusDeletePending); Wine
+// opens it and shows nothing of the mark.
+bool IsNotedPending(HANDLE object);

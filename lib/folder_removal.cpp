@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "entry_changes.h"
+#include "folder_contents.h"
 #include "folder_walk.h"
 #include "known_folders.h"
 #include "log.h"
