@@ -362,12 +362,15 @@ WalkProblem CloseDeletedEntry(HANDLE folder, const wchar_t* name, size_t length,
     HANDLE standing = OpenRelative(folder, name, length, /*access=*/0, FILE_OPEN,
                                    /*options=*/0, &status);
     const DWORD error = GetLastError();
-    // The same object at the name: another program still holds it.
-    const bool pending = status == kStatusDeletePending ||
-                         (NT_SUCCESS(status) && known &&
-                          GetFileInformationByHandle(standing, &found) &&
-                          IsSameObject(&identity, &found));
+    // The same object at the name: another program still holds it, unless
+    // nobody does (Wine deletes by path, and not when the name was swapped
+    // away at the close: the object then simply stays).
+    const bool same = NT_SUCCESS(status) && known &&
+                      GetFileInformationByHandle(standing, &found) &&
+                      IsSameObject(&identity, &found);
     CloseHandleAndClear(&standing);
+    const bool pending = status == kStatusDeletePending ||
+                         (same && IsHeldElsewhere(folder, name, length));
     if (!pending) {
       return NT_SUCCESS(status) || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
                  ? kWalkSound

@@ -26,8 +26,8 @@ constexpr DWORD kTrustedFolderFlags =
 constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
 constexpr wchar_t kSeparator = L'\\';
 // A folder listing is read into this many 64-bit units at a time (aligned for
-// the 64-bit members of its entries): room for several entries, each of at
-// most 104 bytes and a name of 255 characters.
+// the 64-bit members of its entries): room for an entry of at most 104 bytes
+// and a name of 255 characters.
 constexpr size_t kListingUnits = 128;
 
 // NtQueryDirectoryFile is not declared by every SDK's headers: it is looked
@@ -53,8 +53,11 @@ void (*FindNtdllFunction(const char* name))() {
   return ntdll != nullptr ? reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)) : nullptr;
 }
 
-HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
-                    ULONG disposition, ULONG options, NTSTATUS* answer) {
+namespace {
+
+// OpenRelative, allowing others only `sharing`.
+HANDLE OpenSharing(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
+                   ULONG sharing, ULONG disposition, ULONG options, NTSTATUS* answer) {
   UNICODE_STRING text;
   OBJECT_ATTRIBUTES attributes;
   SECURITY_QUALITY_OF_SERVICE quality;
@@ -73,7 +76,7 @@ HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MA
   attributes.SecurityQualityOfService = &quality;
   const NTSTATUS result =
       NtCreateFile(&object, access | kAlwaysAsked, &attributes, &status,
-                   /*AllocationSize=*/nullptr, FILE_ATTRIBUTE_NORMAL, kAnySharing, disposition,
+                   /*AllocationSize=*/nullptr, FILE_ATTRIBUTE_NORMAL, sharing, disposition,
                    options | kOpenOptions, /*EaBuffer=*/nullptr, /*EaLength=*/0);
   if (answer != nullptr) {
     *answer = result;
@@ -83,6 +86,21 @@ HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MA
     return INVALID_HANDLE_VALUE;
   }
   return object;
+}
+
+}  // namespace
+
+HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
+                    ULONG disposition, ULONG options, NTSTATUS* answer) {
+  return OpenSharing(folder, name, length, access, kAnySharing, disposition, options, answer);
+}
+
+BOOL IsHeldElsewhere(HANDLE folder, const wchar_t* name, size_t length) {
+  NTSTATUS status = 0;
+  HANDLE alone = OpenSharing(folder, name, length, DELETE, /*sharing=*/0, FILE_OPEN,
+                             /*options=*/0, &status);
+  CloseHandleAndClear(&alone);
+  return status == kStatusSharingViolation;
 }
 
 namespace {
@@ -336,29 +354,6 @@ HANDLE CreateEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind 
   }
   SetLastError(error);
   return object;
-}
-
-BOOL FolderHoldsEntries(HANDLE folder) {
-  LONGLONG listing[kListingUnits];
-  FILE_INFO_BY_HANDLE_CLASS part = FileIdBothDirectoryRestartInfo;
-  while (GetFileInformationByHandleEx(folder, part, listing, sizeof(listing))) {
-    part = FileIdBothDirectoryInfo;
-    const char* at = reinterpret_cast<const char*>(listing);
-    for (;;) {
-      const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-      const size_t length = entry->FileNameLength / sizeof(wchar_t);
-      const bool dots = (length == 1 || length == 2) && entry->FileName[0] == L'.' &&
-                        entry->FileName[length - 1] == L'.';
-      if (!dots) {
-        return TRUE;
-      }
-      if (entry->NextEntryOffset == 0) {
-        break;
-      }
-      at += entry->NextEntryOffset;
-    }
-  }
-  return FALSE;
 }
 
 BOOL WalkFolders(const wchar_t* path, size_t topLength, BOOL create, ACCESS_MASK access,

@@ -24,6 +24,8 @@
 // deletion in the old way and still held by another program
 // (STATUS_DELETE_PENDING); GetLastError gives 5 for it, as for a refusal.
 constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+// The system's answer to an open that the sharing of another handle refuses.
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 
 // Why a level, a folder or a file, was not taken.
 enum WalkProblem {
@@ -65,6 +67,11 @@ HANDLE OpenTrustedFolder(const wchar_t* path, ACCESS_MASK access);
 HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
                     ULONG disposition, ULONG options, NTSTATUS* answer);
 
+// Returns TRUE when another handle keeps the entry `name` of the folder open
+// at `folder` from being opened for deletion by the caller alone (a sharing
+// violation): some program holds it open.
+BOOL IsHeldElsewhere(HANDLE folder, const wchar_t* name, size_t length);
+
 // Judges the object open at `object`, found in the folder open at `folder`
 // under `name` (`length` characters), as `kind`: kWalkSound when it is that
 // entry itself, as no link, of that kind; otherwise why not.
@@ -96,11 +103,6 @@ HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind ki
 // The caller closes the handle.
 HANDLE CreateEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                    ACCESS_MASK access, BOOL* created, WalkProblem* problem);
-
-// Returns TRUE when the folder open at `folder` lists any entry but "." and
-// "..", hidden ones and folders included; FALSE when it lists none, or when
-// the listing fails.
-BOOL FolderHoldsEntries(HANDLE folder);
 
 // The folders of one walk, held open. Level 0 is the trusted top, opened by
 // its path; level i below it was opened relative to level i - 1. Made by
