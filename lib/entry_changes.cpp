@@ -312,7 +312,8 @@ NTSTATUS MarkForDeletion(HANDLE object, BOOL* nameGoesAtClose) {
                                   kFileDispositionInformation);
     *nameGoesAtClose = step == kDeleteByPosixMark && NT_SUCCESS(status);
     const DeletionStep next = NextDeletionStep(step, status);
-    gPosixDeletionUnknown = gPosixDeletionUnknown || (step == kDeleteByPosixMark && next == kDeleteByMark);
+    gPosixDeletionUnknown =
+        gPosixDeletionUnknown || (step == kDeleteByPosixMark && next == kDeleteByMark);
     step = next;
   }
   return status;
