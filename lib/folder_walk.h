@@ -74,7 +74,9 @@ BOOL IsHeldElsewhere(HANDLE folder, const wchar_t* name, size_t length);
 
 // Judges the object open at `object`, found in the folder open at `folder`
 // under `name` (`length` characters), as `kind`: kWalkSound when it is that
-// entry itself, as no link, of that kind; otherwise why not.
+// entry itself, as no link, of that kind; otherwise why not. A reparse point
+// is a link only when its tag is a name surrogate (symbolic link, junction,
+// mount point); a compressed, deduplicated or cloud file is the file itself.
 WalkProblem JudgeEntry(HANDLE folder, HANDLE object, const wchar_t* name, size_t length,
                        EntryKind kind);
 
