@@ -50,7 +50,8 @@ class HolderTest(InstallationTestCase):
         holder = subprocess.Popen(["wine", os.path.join(BIN, "holder.exe"), windows_target,
                                    sharing, str(milliseconds)],
                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
-        self.addCleanup(holder.communicate)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait)
         self.assertEqual(holder.stdout.readline(), "held\n")
         return holder
 
@@ -88,7 +89,7 @@ class HolderTest(InstallationTestCase):
                                   "program that holds it lets go of it"
                                   % (self.all_users.windows, folder, SHORTCUT), logs[0])
                 if holder:
-                    holder.communicate()
+                    holder.wait()
                 if outcome == "new shortcut":
                     self.assert_launcher_shortcut(self.all_users, installation, folder, "18.2")
                 elif outcome == "nothing left":
