@@ -1,8 +1,9 @@
 // The floor for menucleanup's run time: the least that its job takes through
 // the platform, with no logic around it. It asks the shell for the all-users
 // Programs folder, deletes the launcher shortcut, enumerates the Fluid
-// Dynamics folder through the shell and removes it. Built as lean as
-// menucleanup, so that only the work differs.
+// Dynamics folder through the shell and removes it, and after each deletion
+// looks whether the name went, as menucleanup does before it logs one. Built
+// as lean as menucleanup, so that only the work differs.
 // Usage: floor_cleanup START-MENU-FOLDER
 #include <windows.h>
 #include <objbase.h>
@@ -25,6 +26,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_PROGRAMS, FALSE);
   wcscat(wcscat(wcscat(folder, L"\\"), arguments[1]), L"\\Fluid Dynamics");
   DeleteFileW(wcscat(wcscpy(link, folder), L"\\RUVO 18.2.lnk"));
+  GetFileAttributesW(link);
 
   CoInitialize(nullptr);
   IShellFolder* desktop = nullptr;
@@ -44,6 +46,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   target->Release();
   desktop->Release();
   if (next == S_FALSE) _wrmdir(folder);
+  GetFileAttributesW(folder);
   LocalFree(arguments);
   return 0;
 }

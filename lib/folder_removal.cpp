@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "entry_changes.h"
+#include "folder_contents.h"
 #include "folder_walk.h"
 #include "known_folders.h"
 #include "log.h"
@@ -115,8 +117,9 @@ Cleanup:
 
 // Tells what became of the folder at `path` once the emptiness test gave
 // `result`, the enumeration `next`, and a removal was tried or not: removed,
-// or kept and why (`removalError`, when the removal failed).
-void LogFolderOutcome(const wchar_t* path, HRESULT result, HRESULT next, bool removed,
+// or kept and why (`removal`, what the removal gave, and `removalError`, when
+// it failed).
+void LogFolderOutcome(const wchar_t* path, HRESULT result, HRESULT next, WalkProblem removal,
                       DWORD removalError) {
   if (result == kFolderNotEmpty && next == S_OK) {
     LogLine("Folder kept: %s still holds something", path);
@@ -124,7 +127,12 @@ void LogFolderOutcome(const wchar_t* path, HRESULT result, HRESULT next, bool re
     LogFailure(static_cast<DWORD>(next), "Folder kept: %s, the shell cannot list it", path);
   } else if (FAILED(result)) {
     LogFailure(static_cast<DWORD>(result), "Folder kept: %s, the shell cannot open it", path);
-  } else if (!removed) {
+  } else if (removal == kWalkDeletePending) {
+    LogLine("Folder kept: %s, another program holds it; it goes when that program lets go of it",
+            path);
+  } else if (removal != kWalkSound && removalError == ERROR_SHARING_VIOLATION) {
+    LogFailure(removalError, "Folder kept: %s, another program holds it", path);
+  } else if (removal != kWalkSound) {
     LogFailure(removalError, "Folder kept: %s, its removal failed", path);
   } else {
     LogLine("Folder removed: %s", path);
@@ -132,24 +140,32 @@ void LogFolderOutcome(const wchar_t* path, HRESULT result, HRESULT next, bool re
 }
 
 // Removes the folder held at level `level` of `walk` when it is empty, unless
-// `knownName` names the system's known folder that it is. A folder that lists
-// no entry at all goes without asking the shell; one that lists entries goes
-// when the shell finds no item in it, and the removal (RemoveWalkLevel) still
-// refuses one that holds entries of any kind. Sets *stays to whether the
-// folder is still there. Returns as RemoveFolderIfEmpty does.
+// `knownName` names the system's known folder that it is. Temporary files
+// that killed runs left in it go first (SettleFolder); a folder that lists no
+// entry at all then goes without asking the shell; one that holds only names
+// whose deletion waits for another program stays, once the short waits are
+// spent; one that lists entries goes when the shell finds no item in it, and
+// the removal (RemoveWalkLevel) still refuses one that holds entries of any
+// kind. Sets *stays to whether the folder is still there. Returns as
+// RemoveFolderIfEmpty does.
 HRESULT RemoveHeldFolder(FolderWalk* walk, size_t level, const wchar_t* knownName, bool* stays) {
   wchar_t* path = CopyWalkLevel(walk, level);
   HRESULT next = S_FALSE;
   HRESULT result = S_OK;
   WalkProblem problem = kWalkCannotOpen;
   DWORD error = ERROR_SUCCESS;
+  const FolderContents contents = SettleFolder(walk->levels[level], path);
 
-  if (FolderHoldsEntries(walk->levels[level])) {
+  if (contents == kFolderHoldsEntries) {
     // COM stays initialised on this thread: callers may go on using the shell.
     CoInitialize(/*pvReserved=*/nullptr);
     result = AskShellIfEmpty(path, &next);
   }
-  if (result == S_OK && knownName != nullptr) {
+  if (contents == kFolderHoldsOnlyPending) {
+    LogLine("Folder kept: %s holds only names that go when another program lets go of them",
+            path);
+    result = kFolderNotEmpty;
+  } else if (result == S_OK && knownName != nullptr) {
     LogLine("Folder kept: %s is the system's known folder \"%s\"", path, knownName);
     result = kFolderIsKnown;
   } else if (result == S_OK) {
@@ -158,17 +174,17 @@ HRESULT RemoveHeldFolder(FolderWalk* walk, size_t level, const wchar_t* knownNam
     // refused.
     problem = RemoveWalkLevel(walk, level);
     error = GetLastError();
-    if (problem != kWalkSound && problem != kWalkCannotOpen) {
+    if (problem != kWalkSound && problem != kWalkCannotOpen && problem != kWalkDeletePending) {
       LogLine("Folder kept: %s %S", path, DescribeWalkProblem(problem));
       result = HRESULT_FROM_WIN32(kFolderIsLinkError);
     } else {
       if (problem == kWalkSound) {
         AnnounceFolderRemoved(path);
       }
-      LogFolderOutcome(path, result, next, problem == kWalkSound, error);
+      LogFolderOutcome(path, result, next, problem, error);
     }
   } else {
-    LogFolderOutcome(path, result, next, /*removed=*/false, error);
+    LogFolderOutcome(path, result, next, kWalkCannotOpen, error);
   }
   *stays = problem != kWalkSound;
   FreeAndClear(&path);

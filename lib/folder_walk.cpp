@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "backoff.h"
 #include "paths.h"
 #include "release.h"
 #include "strings.h"
@@ -25,29 +26,16 @@ constexpr DWORD kTrustedFolderFlags =
 constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
 constexpr wchar_t kSeparator = L'\\';
 // A folder listing is read into this many 64-bit units at a time (aligned for
-// the 64-bit members of its entries): room for several entries, each of at
-// most 104 bytes and a name of 255 characters.
+// the 64-bit members of its entries): room for an entry of at most 104 bytes
+// and a name of 255 characters.
 constexpr size_t kListingUnits = 128;
 
-// The temporary file of a replacement: "~menutools-" and the process and a
-// tick count in hexadecimal, so that runs side by side use names of their own.
-constexpr wchar_t kTemporaryStart[] = L"~menutools-";
-constexpr wchar_t kTemporaryEnd[] = L".tmp";
-constexpr int kHexadecimal = 16;
-constexpr size_t kHexDigitsCapacity = 9;  // a 32-bit number and its terminator
-
-// NtSetInformationFile is not declared by every SDK's headers: it is looked
-// up in ntdll, which is in every process. FileRenameInformation (10) takes
-// the layout of FILE_RENAME_INFO.
+// NtQueryDirectoryFile is not declared by every SDK's headers: it is looked
+// up in ntdll, which is in every process.
 constexpr wchar_t kNtdllModule[] = L"ntdll.dll";
-constexpr char kSetInformationFile[] = "NtSetInformationFile";
 constexpr char kQueryDirectoryFile[] = "NtQueryDirectoryFile";
-constexpr ULONG kFileRenameInformation = 10;
 // FileIdBothDirectoryInformation: the layout of FILE_ID_BOTH_DIR_INFO.
 constexpr ULONG kFileIdBothDirectoryInformation = 37;
-using SetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE file, IO_STATUS_BLOCK* status,
-                                                    void* information, ULONG length,
-                                                    ULONG informationClass);
 using QueryDirectoryFileFunction = NTSTATUS(NTAPI*)(HANDLE folder, HANDLE event, void* routine,
                                                     void* context, IO_STATUS_BLOCK* status,
                                                     void* information, ULONG length,
@@ -56,8 +44,8 @@ using QueryDirectoryFileFunction = NTSTATUS(NTAPI*)(HANDLE folder, HANDLE event,
                                                     UNICODE_STRING* fileName,
                                                     BOOLEAN restartScan);
 
-// Returns the ntdll function `name`, or null. Nothing is loaded: ntdll is in
-// every process.
+}  // namespace
+
 void (*FindNtdllFunction(const char* name))() {
   const HMODULE ntdll = GetModuleHandleW(kNtdllModule);
   // Through the generic function pointer type, which converts to any other
@@ -65,11 +53,11 @@ void (*FindNtdllFunction(const char* name))() {
   return ntdll != nullptr ? reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)) : nullptr;
 }
 
-// Opens or makes the object `name` (`length` characters) relative to the
-// folder open at `folder` with NtCreateFile. Returns the handle, or
-// INVALID_HANDLE_VALUE with the system's error as the last error.
-HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
-                    ULONG disposition, ULONG options) {
+namespace {
+
+// OpenRelative, allowing others only `sharing`.
+HANDLE OpenSharing(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
+                   ULONG sharing, ULONG disposition, ULONG options, NTSTATUS* answer) {
   UNICODE_STRING text;
   OBJECT_ATTRIBUTES attributes;
   SECURITY_QUALITY_OF_SERVICE quality;
@@ -88,14 +76,34 @@ HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MA
   attributes.SecurityQualityOfService = &quality;
   const NTSTATUS result =
       NtCreateFile(&object, access | kAlwaysAsked, &attributes, &status,
-                   /*AllocationSize=*/nullptr, FILE_ATTRIBUTE_NORMAL, kAnySharing, disposition,
+                   /*AllocationSize=*/nullptr, FILE_ATTRIBUTE_NORMAL, sharing, disposition,
                    options | kOpenOptions, /*EaBuffer=*/nullptr, /*EaLength=*/0);
+  if (answer != nullptr) {
+    *answer = result;
+  }
   if (!NT_SUCCESS(result)) {
     SetLastError(RtlNtStatusToDosError(result));
     return INVALID_HANDLE_VALUE;
   }
   return object;
 }
+
+}  // namespace
+
+HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
+                    ULONG disposition, ULONG options, NTSTATUS* answer) {
+  return OpenSharing(folder, name, length, access, kAnySharing, disposition, options, answer);
+}
+
+BOOL IsHeldElsewhere(HANDLE folder, const wchar_t* name, size_t length) {
+  NTSTATUS status = 0;
+  HANDLE alone = OpenSharing(folder, name, length, DELETE, /*sharing=*/0, FILE_OPEN,
+                             /*options=*/0, &status);
+  CloseHandleAndClear(&alone);
+  return status == kStatusSharingViolation;
+}
+
+namespace {
 
 // Returns a new wide string holding the final path of the object open at
 // `object`, or null (with the last error) when the system gives none. The
@@ -154,6 +162,13 @@ bool IsReadRefused(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
+// Whether a reparse point of tag `tag` is a link: only a name surrogate
+// (symbolic link, junction, mount point) leads elsewhere; a compressed,
+// deduplicated or cloud file is the file itself. A system that marks a
+// reparse point without naming its tag (0, no tag there is) is taken at its
+// word that something redirects there.
+bool IsLinkTag(ULONG tag) { return tag == 0 || IsReparseTagNameSurrogate(tag); }
+
 // Returns kWalkSound when the folder open at `folder` lists, under `name`, the
 // object whose information is `object`, as no link: the entry is looked up in
 // a listing of the folder made after the object was opened (through a handle
@@ -166,8 +181,10 @@ WalkProblem IsListedAs(HANDLE folder, const wchar_t* name, size_t length,
                        const BY_HANDLE_FILE_INFORMATION* object, bool* refused) {
   const QueryDirectoryFileFunction query =
       reinterpret_cast<QueryDirectoryFileFunction>(FindNtdllFunction(kQueryDirectoryFile));
-  HANDLE listing = ReOpenFile(folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, kAnySharing,
-                              FILE_FLAG_BACKUP_SEMANTICS);
+  // ReOpenFile is for handles that CreateFile made; a relative open with an
+  // empty name reopens any folder handle.
+  HANDLE listing = OpenRelative(folder, L"", /*length=*/0, FILE_LIST_DIRECTORY, FILE_OPEN,
+                                FILE_DIRECTORY_FILE, /*answer=*/nullptr);
   LONGLONG entryUnits[kListingUnits];
   const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entryUnits);
   UNICODE_STRING mask;
@@ -192,7 +209,10 @@ WalkProblem IsListedAs(HANDLE folder, const wchar_t* name, size_t length,
   } else if (!NT_SUCCESS(result)) {
     // Not listed as it was opened: the name went, or leads somewhere else.
     problem = kWalkLiesElsewhere;
-  } else if ((entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  } else if ((entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+             IsLinkTag(entry->EaSize)) {
+    // A listed reparse point carries its tag where the extended attributes'
+    // size would be.
     problem = kWalkIsLink;
   } else if (entry->FileId.QuadPart != 0 &&
              (static_cast<DWORD>(entry->FileId.QuadPart) != object->nFileIndexLow ||
@@ -208,15 +228,19 @@ Cleanup:
   return problem;
 }
 
-// Judges the object open at `object`, found in `folder` under `name`, as
-// `kind`.
-WalkProblem Judge(HANDLE folder, HANDLE object, const wchar_t* name, size_t length,
-                  EntryKind kind) {
+}  // namespace
+
+WalkProblem JudgeEntry(HANDLE folder, HANDLE object, const wchar_t* name, size_t length,
+                       EntryKind kind) {
   BY_HANDLE_FILE_INFORMATION information;
+  FILE_ATTRIBUTE_TAG_INFO tag;
   if (!GetFileInformationByHandle(object, &information)) {
     return kWalkCannotOpen;
   }
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  // Asked only of a reparse point, so that a plain entry costs no more.
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+      (!GetFileInformationByHandleEx(object, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+       IsLinkTag(tag.ReparseTag))) {
     return kWalkIsLink;
   }
   bool refused = false;
@@ -243,6 +267,8 @@ WalkProblem Judge(HANDLE folder, HANDLE object, const wchar_t* name, size_t leng
                                                                           : kWalkSound;
 }
 
+namespace {
+
 // Returns where the path of level `level` ends in `path`, whose first
 // `topLength` characters name level 0: each level below adds a backslash
 // (unless the level above ends in one, as a root does) and its name.
@@ -257,105 +283,6 @@ size_t LevelEnd(const wchar_t* path, size_t topLength, size_t level) {
 
 bool IsNotFound(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// Writes `value` in hexadecimal at the end of `text` (room for
-// kHexDigitsCapacity more characters).
-void AppendHex(wchar_t* text, DWORD value) {
-  wchar_t digits[kHexDigitsCapacity];
-  _ultow(value, digits, kHexadecimal);
-  wcscat(text, digits);
-}
-
-
-// Renames the file open at `file` to `name` in the folder open at `folder`,
-// replacing what stands there. Returns TRUE when it did; FALSE with the last
-// error otherwise.
-BOOL RenameInto(HANDLE file, HANDLE folder, const wchar_t* name) {
-  const SetInformationFileFunction setInformation =
-      reinterpret_cast<SetInformationFileFunction>(FindNtdllFunction(kSetInformationFile));
-  const size_t nameBytes = wcslen(name) * sizeof(wchar_t);
-  const size_t size = sizeof(FILE_RENAME_INFO) + nameBytes;
-  char* buffer = new char[size];
-  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
-  IO_STATUS_BLOCK status;
-  NTSTATUS result = 0;
-
-  memset(buffer, 0, size);
-  rename->ReplaceIfExists = TRUE;
-  rename->RootDirectory = folder;
-  rename->FileNameLength = static_cast<DWORD>(nameBytes);
-  memcpy(rename->FileName, name, nameBytes);
-  if (setInformation == nullptr) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-  } else {
-    result = setInformation(file, &status, rename, static_cast<ULONG>(size),
-                            kFileRenameInformation);
-    if (!NT_SUCCESS(result)) {
-      SetLastError(RtlNtStatusToDosError(result));
-    }
-  }
-  FreeBytesAndClear(&buffer);
-  return setInformation != nullptr && NT_SUCCESS(result);
-}
-
-// Writes `size` bytes into the file open at `file`, and flushes them when
-// `flush` is set. Returns TRUE when all went; FALSE with the last error
-// otherwise.
-BOOL WriteWhole(HANDLE file, const void* bytes, DWORD size, bool flush) {
-  DWORD written = 0;
-  return WriteFile(file, bytes, size, &written, /*lpOverlapped=*/nullptr) && written == size &&
-         (!flush || FlushFileBuffers(file));
-}
-
-// Puts `size` bytes as the file `name` into the folder open at `folder`.
-// Where nothing stands at the name, the file is made there with FILE_CREATE
-// and written: relative to the folder's handle, whatever becomes of the names
-// above it. Otherwise a new file of the caller's own is made under a
-// temporary name, written and flushed, and renamed over the name, which
-// replaces what stands there as a name, never what a link there leads to. Returns
-// kWalkSound when the file is in place; kWalkCannotOpen with the last error
-// otherwise, and no file of the caller's is left.
-WalkProblem PutFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size) {
-  wchar_t temporary[sizeof(kTemporaryStart) / sizeof(wchar_t) + 2 * kHexDigitsCapacity +
-                    sizeof(kTemporaryEnd) / sizeof(wchar_t)];
-  HANDLE file = OpenRelative(folder, name, wcslen(name), GENERIC_WRITE | DELETE, FILE_CREATE,
-                             FILE_NON_DIRECTORY_FILE);
-  WalkProblem problem = kWalkCannotOpen;
-  DWORD error = GetLastError();
-
-  if (file != INVALID_HANDLE_VALUE) {
-    problem = WriteWhole(file, bytes, size, /*flush=*/false) ? kWalkSound : kWalkCannotOpen;
-    error = GetLastError();
-    goto Cleanup;
-  }
-  if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-    goto Cleanup;
-  }
-  wcscpy(temporary, kTemporaryStart);
-  AppendHex(temporary, GetCurrentProcessId());
-  wcscat(temporary, L"-");
-  AppendHex(temporary, GetTickCount());
-  wcscat(temporary, kTemporaryEnd);
-  // Only a new file of the caller's own is written, never one that stood there.
-  file = OpenRelative(folder, temporary, wcslen(temporary), GENERIC_WRITE | DELETE, FILE_CREATE,
-                      FILE_NON_DIRECTORY_FILE);
-  // Flushed before it takes the name: a file that replaces another is whole,
-  // whatever happens to the system meanwhile.
-  if (file != INVALID_HANDLE_VALUE && WriteWhole(file, bytes, size, /*flush=*/true) &&
-      RenameInto(file, folder, name)) {
-    problem = kWalkSound;
-  }
-  error = GetLastError();
-
-Cleanup:
-  if (problem != kWalkSound && file != INVALID_HANDLE_VALUE) {
-    // The file goes as its handle closes: nothing half made stays.
-    DeleteOpenObject(file);
-  }
-  CloseHandleAndClear(&file);
-  SetLastError(error);
-  return problem;
 }
 
 }  // namespace
@@ -378,6 +305,8 @@ const char* DescribeWalkProblem(WalkProblem problem) {
       return "is a folder";
     case kWalkHasNames:
       return "has more than one name (hard links)";
+    case kWalkDeletePending:
+      return "is being deleted, and goes when another program lets go of it";
   }
   return "cannot be judged";
 }
@@ -390,13 +319,18 @@ HANDLE OpenTrustedFolder(const wchar_t* path, ACCESS_MASK access) {
 
 HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                  ACCESS_MASK access, WalkProblem* problem) {
-  HANDLE object = OpenRelative(folder, name, length, access, FILE_OPEN, /*options=*/0);
+  NTSTATUS status = 0;
+  HANDLE object = OpenRelative(folder, name, length, access, FILE_OPEN, /*options=*/0, &status);
   DWORD error = GetLastError();
 
   if (object == INVALID_HANDLE_VALUE) {
-    *problem = IsNotFound(error) ? kWalkMissing : kWalkCannotOpen;
+    // Marked for deletion in the old way while another program holds it:
+    // the system gives the same error as for a refusal (5), not the same status.
+    *problem = status == kStatusDeletePending ? kWalkDeletePending
+               : IsNotFound(error)             ? kWalkMissing
+                                               : kWalkCannotOpen;
   } else {
-    *problem = Judge(folder, object, name, length, kind);
+    *problem = JudgeEntry(folder, object, name, length, kind);
     error = GetLastError();
   }
   if (*problem != kWalkSound) {
@@ -410,83 +344,34 @@ HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind ki
 HANDLE CreateEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                    ACCESS_MASK access, BOOL* created, WalkProblem* problem) {
   const ULONG options = kind == kEntryFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE;
-  HANDLE object = OpenRelative(folder, name, length, access, FILE_CREATE, options);
-  const DWORD error = GetLastError();
-
-  *created = object != INVALID_HANDLE_VALUE;
-  *problem = *created ? kWalkSound : kWalkCannotOpen;
-  if (!*created && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-    // Made meanwhile, or a link that leads nowhere stands there (which no
-    // open finds): judged as it is.
-    object = OpenEntry(folder, name, length, kind, access, problem);
-    if (*problem == kWalkMissing) {
-      *problem = kWalkIsLink;
-    }
-  } else if (!*created) {
-    SetLastError(error);
-  }
-  return object;
-}
-
-BOOL FolderHoldsEntries(HANDLE folder) {
-  LONGLONG listing[kListingUnits];
-  FILE_INFO_BY_HANDLE_CLASS part = FileIdBothDirectoryRestartInfo;
-  while (GetFileInformationByHandleEx(folder, part, listing, sizeof(listing))) {
-    part = FileIdBothDirectoryInfo;
-    const char* at = reinterpret_cast<const char*>(listing);
-    for (;;) {
-      const FILE_ID_BOTH_DIR_INFO* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-      const size_t length = entry->FileNameLength / sizeof(wchar_t);
-      const bool dots = (length == 1 || length == 2) && entry->FileName[0] == L'.' &&
-                        entry->FileName[length - 1] == L'.';
-      if (!dots) {
-        return TRUE;
-      }
-      if (entry->NextEntryOffset == 0) {
-        break;
-      }
-      at += entry->NextEntryOffset;
-    }
-  }
-  return FALSE;
-}
-
-BOOL DeleteOpenObject(HANDLE object) {
-  FILE_DISPOSITION_INFO disposition;
-  disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(object, FileDispositionInfo, &disposition,
-                                    sizeof(disposition));
-}
-
-WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
-                          WalkProblem* found) {
-  HANDLE existing =
-      OpenEntry(folder, name, wcslen(name), kEntryFileWithOneName, /*access=*/0, found);
-  const DWORD error = GetLastError();
-  CloseHandleAndClear(&existing);
-  if (*found == kWalkIsFolder || *found == kWalkNotFolder || *found == kWalkCannotOpen) {
-    SetLastError(error);
-    return *found == kWalkIsFolder ? kWalkIsFolder : kWalkCannotOpen;
-  }
-  return PutFileIn(folder, name, bytes, size);
-}
-
-BOOL DeleteEntryIn(HANDLE folder, const wchar_t* name, size_t length, HANDLE object,
-                   EntryKind kind) {
+  HANDLE object = INVALID_HANDLE_VALUE;
+  NTSTATUS status = 0;
   DWORD error = ERROR_SUCCESS;
-  if (!DeleteOpenObject(object)) {
-    return FALSE;
+
+  // An entry whose deletion waits for another program to let go keeps its
+  // name until then: a short hold is waited for.
+  for (unsigned attempt = 1;; ++attempt) {
+    object = OpenRelative(folder, name, length, access, FILE_CREATE, options, &status);
+    error = GetLastError();
+    *created = object != INVALID_HANDLE_VALUE;
+    *problem = *created                         ? kWalkSound
+               : status == kStatusDeletePending ? kWalkDeletePending
+                                                 : kWalkCannotOpen;
+    if (!*created && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+      // Made meanwhile, or a link that leads nowhere stands there (which no
+      // open finds): judged as it is.
+      object = OpenEntry(folder, name, length, kind, access, problem);
+      error = GetLastError();
+      if (*problem == kWalkMissing) {
+        *problem = kWalkIsLink;
+      }
+    }
+    if (*problem != kWalkDeletePending || !WaitBeforeRetry(attempt)) {
+      break;
+    }
   }
-  if (Judge(folder, object, name, length, kind) == kWalkSound) {
-    return TRUE;
-  }
-  // Not the entry it was judged to be any more: it stays.
-  error = GetLastError();
-  FILE_DISPOSITION_INFO disposition;
-  disposition.DeleteFile = FALSE;
-  SetFileInformationByHandle(object, FileDispositionInfo, &disposition, sizeof(disposition));
-  SetLastError(error == ERROR_SUCCESS ? ERROR_CANT_ACCESS_FILE : error);
-  return FALSE;
+  SetLastError(error);
+  return object;
 }
 
 BOOL WalkFolders(const wchar_t* path, size_t topLength, BOOL create, ACCESS_MASK access,
@@ -566,41 +451,17 @@ void EndFolderWalk(FolderWalk* walk) {
   FreeAndClear(&walk->path);
 }
 
-WalkProblem RemoveWalkLevel(FolderWalk* walk, size_t level) {
-  size_t start = LevelEnd(walk->path, walk->topLength, level - 1);
-  start += walk->path[start] == kSeparator ? 1 : 0;
-  const size_t length = LevelEnd(walk->path, walk->topLength, level) - start;
-  BY_HANDLE_FILE_INFORMATION held;
-  BY_HANDLE_FILE_INFORMATION found;
-  WalkProblem problem = kWalkCannotOpen;
-  DWORD error = ERROR_SUCCESS;
-  HANDLE folder = OpenEntry(walk->levels[level - 1], walk->path + start, length, kEntryFolder,
-                            DELETE, &problem);
-
-  if (problem == kWalkSound) {
-    if (!GetFileInformationByHandle(walk->levels[level], &held) ||
-        !GetFileInformationByHandle(folder, &found)) {
-      problem = kWalkCannotOpen;
-    } else if (held.dwVolumeSerialNumber != found.dwVolumeSerialNumber ||
-               held.nFileIndexHigh != found.nFileIndexHigh ||
-               held.nFileIndexLow != found.nFileIndexLow) {
-      problem = kWalkLiesElsewhere;
-    } else if (!DeleteEntryIn(walk->levels[level - 1], walk->path + start, length, folder,
-                              kEntryFolder)) {
-      problem = kWalkCannotOpen;
-    }
-  }
-  error = GetLastError();
-  CloseHandleAndClear(&folder);
-  CloseHandleAndClear(&walk->levels[level]);
-  SetLastError(error);
-  return problem;
-}
-
 wchar_t* CopyWalkLevel(const FolderWalk* walk, size_t level) {
   const size_t length = LevelEnd(walk->path, walk->topLength, level);
   wchar_t* copy = new wchar_t[length + 1];
   memcpy(copy, walk->path, length * sizeof(wchar_t));
   copy[length] = L'\0';
   return copy;
+}
+
+size_t WalkLevelName(const FolderWalk* walk, size_t level, size_t* length) {
+  size_t start = LevelEnd(walk->path, walk->topLength, level - 1);
+  start += walk->path[start] == kSeparator ? 1 : 0;
+  *length = LevelEnd(walk->path, walk->topLength, level) - start;
+  return start;
 }

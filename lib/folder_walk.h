@@ -18,6 +18,14 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
+
+// The system's answer to an open of a name whose object is marked for
+// deletion in the old way and still held by another program
+// (STATUS_DELETE_PENDING); GetLastError gives 5 for it, as for a refusal.
+constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+// The system's answer to an open that the sharing of another handle refuses.
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 
 // Why a level, a folder or a file, was not taken.
 enum WalkProblem {
@@ -29,6 +37,7 @@ enum WalkProblem {
   kWalkNotFolder,      // something other than a folder stands where a folder is asked for
   kWalkIsFolder,       // a folder stands where a file is asked for
   kWalkHasNames,       // a file that has more than one name (hard links)
+  kWalkDeletePending,  // marked for deletion, kept until another program lets go of it
 };
 
 // Returns a static text that names `problem` after a path in the log: "is a
@@ -48,11 +57,39 @@ enum EntryKind {
 // telling why. The caller closes it.
 HANDLE OpenTrustedFolder(const wchar_t* path, ACCESS_MASK access);
 
+// Opens or makes the object `name` (`length` characters; the empty name
+// opens the folder itself again) relative to the folder open at `folder` with
+// NtCreateFile, `disposition` and `options`, asking to be identified only and
+// for the object at the name itself; SYNCHRONIZE and FILE_READ_ATTRIBUTES are
+// added to `access`, and any sharing is allowed. Sets *answer (when not null)
+// to the system's status. Returns the handle, or INVALID_HANDLE_VALUE with
+// the system's error as the last error. The caller closes the handle.
+HANDLE OpenRelative(HANDLE folder, const wchar_t* name, size_t length, ACCESS_MASK access,
+                    ULONG disposition, ULONG options, NTSTATUS* answer);
+
+// Returns TRUE when another handle keeps the entry `name` of the folder open
+// at `folder` from being opened for deletion by the caller alone (a sharing
+// violation): some program holds it open.
+BOOL IsHeldElsewhere(HANDLE folder, const wchar_t* name, size_t length);
+
+// Judges the object open at `object`, found in the folder open at `folder`
+// under `name` (`length` characters), as `kind`: kWalkSound when it is that
+// entry itself, as no link, of that kind; otherwise why not. A reparse point
+// is a link only when its tag is a name surrogate (symbolic link, junction,
+// mount point); a compressed, deduplicated or cloud file is the file itself.
+WalkProblem JudgeEntry(HANDLE folder, HANDLE object, const wchar_t* name, size_t length,
+                       EntryKind kind);
+
+// Returns the ntdll function `name`, or null; ntdll is in every process, and
+// nothing is loaded. Cast it to the function's own type.
+void (*FindNtdllFunction(const char* name))();
+
 // Opens the entry `name` (`length` characters: one name, no separator) of the
 // folder open at `folder` itself, with `access` (SYNCHRONIZE and
 // FILE_READ_ATTRIBUTES are always added), and judges it as `kind`. Returns the
 // handle with *problem set to kWalkSound; or INVALID_HANDLE_VALUE with
-// *problem saying why, having closed what it opened. Where `folder` may not
+// *problem saying why (kWalkDeletePending for a name whose deletion waits
+// for another program), having closed what it opened. Where `folder` may not
 // be listed, the entry is judged by its open alone: its attributes (Windows
 // opens a link itself) and its own final path (Wine follows a link at the
 // name). A link that leads nowhere shows as kWalkIsLink on Windows; Wine
@@ -65,48 +102,12 @@ HANDLE OpenEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind ki
 // with FILE_CREATE and returns it open with `access`, setting *created to
 // TRUE; where something stands at the name already, returns it as OpenEntry
 // does, with *created FALSE (and kWalkIsLink for a link that leads nowhere,
-// which stands in the way of the creation under Wine too).
+// which stands in the way of the creation under Wine too). Where the name is
+// taken by an entry whose deletion waits for another program, it tries again
+// after short waits (backoff.h), then gives kWalkDeletePending.
 // The caller closes the handle.
 HANDLE CreateEntry(HANDLE folder, const wchar_t* name, size_t length, EntryKind kind,
                    ACCESS_MASK access, BOOL* created, WalkProblem* problem);
-
-// Returns TRUE when the folder open at `folder` lists any entry but "." and
-// "..", hidden ones and folders included; FALSE when it lists none, or when
-// the listing fails.
-BOOL FolderHoldsEntries(HANDLE folder);
-
-// Marks the file or empty folder open at `object` (opened with DELETE
-// access) for deletion: it goes when its last handle is closed, and only if
-// its name still leads to it. Returns TRUE when the system accepted, FALSE
-// otherwise with GetLastError telling why (145 for a folder that is not
-// empty, 5 for a read-only file).
-BOOL DeleteOpenObject(HANDLE object);
-
-// Puts `size` bytes as the file `name` into the folder open at `folder`:
-// where nothing stands at the name, they are written into a file made there
-// with FILE_CREATE; otherwise into a new file made there under a temporary
-// name, which is flushed and then renamed over `name` relative to the folder,
-// so that a file that replaces another is whole. Whatever stands at the
-// name is replaced as a name, never written into or followed: a file, a link,
-// or one name of a file that has several.
-// Sets *found to what stood there: kWalkMissing (nothing), kWalkSound (a file
-// of one name), kWalkIsLink or kWalkLiesElsewhere (a link), kWalkHasNames, or
-// kWalkIsFolder (a folder, which is refused before anything is made). Returns
-// kWalkSound when the file is in place; otherwise kWalkIsFolder, or
-// kWalkCannotOpen with GetLastError telling why, and no temporary file is left.
-WalkProblem ReplaceFileIn(HANDLE folder, const wchar_t* name, const void* bytes, DWORD size,
-                          WalkProblem* found);
-
-// Deletes the entry `name` (`length` characters) of the folder open at
-// `folder`, which the caller opened there (OpenEntry, with DELETE access, as
-// `kind`) at `object`: it is marked for deletion, then judged again, and kept
-// (the mark taken back) unless it is still that entry, so that a name swapped
-// meanwhile costs nothing. The entry goes when `object`, which the caller closes, is closed;
-// under Wine only while its name still leads to it. Returns TRUE when it is
-// marked; FALSE with GetLastError telling why otherwise (145 for a folder
-// that is not empty, 5 for a read-only file, 1920 for an entry that changed).
-BOOL DeleteEntryIn(HANDLE folder, const wchar_t* name, size_t length, HANDLE object,
-                   EntryKind kind);
 
 // The folders of one walk, held open. Level 0 is the trusted top, opened by
 // its path; level i below it was opened relative to level i - 1. Made by
@@ -141,18 +142,10 @@ BOOL WalkFolders(const wchar_t* path, size_t topLength, BOOL create, ACCESS_MASK
 // what WalkFolders allocated. Safe on a walk that is zeroed or already ended.
 void EndFolderWalk(FolderWalk* walk);
 
-// Removes the empty folder held at level `level` (at least 1, below
-// walk->count) of `walk`: it is opened again, relative to the level above, by
-// its name, with DELETE access (which the levels are not held with, so that
-// others can still list them), judged, and must be the very folder held;
-// then it is marked for deletion and both its handles are closed, so that it
-// is gone before the level above is tried. Returns kWalkSound when the system
-// accepted the removal; kWalkCannotOpen with GetLastError telling why it did
-// not (145 for a folder that is not empty); or why the folder at the name was
-// not taken (kWalkLiesElsewhere too for a folder other than the one held).
-// The level is closed in every case.
-WalkProblem RemoveWalkLevel(FolderWalk* walk, size_t level);
-
 // Returns a new wide string holding the path of level `level` of `walk`. The
 // caller releases it with FreeAndClear.
 wchar_t* CopyWalkLevel(const FolderWalk* walk, size_t level);
+
+// Returns where the name of level `level` (at least 1) of `walk` begins in
+// walk->path, and sets *length to its length in characters.
+size_t WalkLevelName(const FolderWalk* walk, size_t level, size_t* length);

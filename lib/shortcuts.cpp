@@ -7,11 +7,14 @@
 
 #include <cwchar>
 
+#include "entry_changes.h"
+#include "folder_contents.h"
 #include "folder_walk.h"
 #include "install_layout.h"
 #include "log.h"
 #include "release.h"
 #include "shell_notify.h"
+#include "shortcut_file.h"
 
 namespace {
 
@@ -22,14 +25,6 @@ constexpr DWORD kProgramsWorkCapacity = MAX_PATH + 1;
 constexpr wchar_t kFixedRevision[] = L"18.1";
 constexpr int kIconIndex = 0;
 constexpr wchar_t kLinkExtension[] = L".lnk";
-constexpr wchar_t kQuoteCharacter = L'"';
-// The shell link stores its paths in MAX_PATH characters, the terminator
-// included: a longer one is saved empty or cut short.
-constexpr size_t kLongestLinkPath = MAX_PATH - 1;
-constexpr DWORD kStoredTargetCapacity = MAX_PATH;
-// What the shortcut operations answer when a link, or a folder, stands where
-// they would act, or a level of the way there is one.
-constexpr DWORD kRefusedLinkError = ERROR_CANT_ACCESS_FILE;
 constexpr wchar_t kQuote[] = L"\"";
 
 // Returns a new wide string holding the link path for these arguments as the
@@ -76,32 +71,6 @@ Cleanup:
   FreeAndClear(&refusedPart);
   FreeAndClear(&linkPath);
   return resolved;
-}
-
-// Returns S_OK when the shell link can hold `target` whole: not empty and
-// shorter than MAX_PATH once its enclosing double quotes are gone.
-HRESULT CheckTarget(const wchar_t* target) {
-  size_t length = target != nullptr ? wcslen(target) : 0;
-  if (length >= 2 && target[0] == kQuoteCharacter && target[length - 1] == kQuoteCharacter) {
-    length -= 2;
-  }
-  if (length == 0) {
-    return E_INVALIDARG;
-  }
-  return length > kLongestLinkPath ? HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) : S_OK;
-}
-
-// Tells whether the shortcut file at `linkPath` went and, when it did not,
-// why: `error`, what the deletion of the plain path reported, and whether the
-// file is read-only.
-void LogDeletion(const wchar_t* linkPath, bool deleted, DWORD error, bool readOnly) {
-  if (deleted) {
-    LogLine("Shortcut deleted: %s", linkPath);
-  } else if (readOnly) {
-    LogFailure(error, "Shortcut %s not deleted: it is read-only", linkPath);
-  } else {
-    LogFailure(error, "Shortcut %s not deleted", linkPath);
-  }
 }
 
 // Logs that level `level` of `walk`, on the way to the shortcut at
@@ -192,203 +161,6 @@ wchar_t* BuildLinkPath(const wchar_t* programsFolder, const wchar_t* folder,
 
 namespace {
 
-// Makes the shell link object with the given properties and saves it into
-// memory: *stream receives a stream over the shortcut file's bytes, released
-// by the caller with ReleaseAndClear. Nothing is written to disk. Returns S_OK,
-// or the failure (logged) as WriteShortcut describes it. Leaves COM
-// initialised on the calling thread.
-HRESULT MakeShortcut(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
-                     const wchar_t* workingDirectory, const wchar_t* description,
-                     const wchar_t* iconPath, int iconIndex, int showCommand, IStream** stream) {
-  wchar_t* storedTarget = nullptr;
-  IShellLinkW* link = nullptr;
-  IPersistStream* persist = nullptr;
-  HRESULT result = S_OK;
-
-  // COM stays initialised on this thread: callers may go on using the shell.
-  CoInitialize(/*pvReserved=*/nullptr);
-
-  // Nothing is created for a shortcut that could not be saved whole.
-  result = CheckTarget(target);
-  if (FAILED(result)) {
-    LogFailure(result,
-               result == E_INVALIDARG
-                   ? "Shortcut %s not written: its target \"%s\" is empty"
-                   : "Shortcut %s not written: its target %s is MAX_PATH characters or longer",
-               linkPath, target);
-    goto Cleanup;
-  }
-  if (wcslen(linkPath) > kLongestLinkPath) {
-    result = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    LogFailure(result, "Shortcut %s not written: its path is MAX_PATH characters or longer",
-               linkPath);
-    goto Cleanup;
-  }
-
-  result = CoCreateInstance(CLSID_ShellLink, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
-                            IID_IShellLinkW, reinterpret_cast<void**>(&link));
-  if (FAILED(result)) {
-    LogFailure(result, "Shortcut %s not written: no shell link object", linkPath);
-    goto Cleanup;
-  }
-  result = link->SetPath(target);
-  if (FAILED(result)) {
-    LogFailure(result, "Shortcut %s not written: the shell link refuses the target %s", linkPath,
-               target);
-    goto Cleanup;
-  }
-  link->SetArguments(arguments);
-  link->SetWorkingDirectory(workingDirectory);
-  link->SetDescription(description);
-  link->SetIconLocation(iconPath, iconIndex);
-  link->SetShowCmd(showCommand);
-
-  // A shell link that took the target in name only would be saved pointing
-  // nowhere.
-  storedTarget = new wchar_t[kStoredTargetCapacity];
-  storedTarget[0] = L'\0';
-  if (FAILED(link->GetPath(storedTarget, static_cast<int>(kStoredTargetCapacity),
-                           /*pfd=*/nullptr, SLGP_RAWPATH)) ||
-      storedTarget[0] == L'\0') {
-    result = E_INVALIDARG;
-    LogFailure(result, "Shortcut %s not written: the shell link keeps no target for %s",
-               linkPath, target);
-    goto Cleanup;
-  }
-
-  // Saved into memory, the same bytes that a save to a file writes: the file
-  // is then made in the folder that was judged, through its handle.
-  result = link->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&persist));
-  if (SUCCEEDED(result)) {
-    result = CreateStreamOnHGlobal(/*hGlobal=*/nullptr, /*fDeleteOnRelease=*/TRUE, stream);
-  }
-  if (SUCCEEDED(result)) {
-    result = persist->Save(*stream, /*fClearDirty=*/TRUE);
-  }
-  if (FAILED(result)) {
-    ReleaseAndClear(stream);
-    LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
-  }
-
-Cleanup:
-  ReleaseAndClear(&persist);
-  ReleaseAndClear(&link);
-  FreeAndClear(&storedTarget);
-  return FAILED(result) ? result : S_OK;
-}
-
-// Puts the shortcut that `stream` holds (MakeShortcut) as the file `name` into
-// the folder open at `folder`, replacing as a name whatever stands there but
-// a folder (see ReplaceFileIn), and logs what came of it; `linkPath` names the
-// file for the log. Sets *existedBefore to whether something stood at the
-// name. Returns S_OK, HRESULT_FROM_WIN32(kRefusedLinkError) for a folder at
-// the name, or the failure of the write.
-HRESULT PutShortcut(HANDLE folder, const wchar_t* linkPath, const wchar_t* name, IStream* stream,
-                    BOOL* existedBefore) {
-  HGLOBAL memory = nullptr;
-  const void* bytes = nullptr;
-  ULARGE_INTEGER size;
-  LARGE_INTEGER noMove;
-  WalkProblem found = kWalkMissing;
-  WalkProblem problem = kWalkCannotOpen;
-  HRESULT result = S_OK;
-
-  noMove.QuadPart = 0;
-  size.QuadPart = 0;
-  *existedBefore = FALSE;
-  // The stream ends where the save left it.
-  result = stream->Seek(noMove, STREAM_SEEK_CUR, &size);
-  if (SUCCEEDED(result)) {
-    result = GetHGlobalFromStream(stream, &memory);
-  }
-  bytes = SUCCEEDED(result) ? GlobalLock(memory) : nullptr;
-  if (bytes == nullptr) {
-    result = FAILED(result) ? result : HRESULT_FROM_WIN32(GetLastError());
-    LogFailure(result, "Shortcut %s not written: the shell link cannot be saved", linkPath);
-    return result;
-  }
-  problem = ReplaceFileIn(folder, name, bytes, static_cast<DWORD>(size.QuadPart), &found);
-  result = HRESULT_FROM_WIN32(GetLastError());
-  GlobalUnlock(memory);
-
-  *existedBefore = found != kWalkMissing;
-  if (problem == kWalkIsFolder) {
-    LogLine("Shortcut refused: %s is a folder", linkPath);
-    return HRESULT_FROM_WIN32(kRefusedLinkError);
-  }
-  if (problem != kWalkSound) {
-    LogFailure(static_cast<DWORD>(result), "Shortcut %s not written: saving failed", linkPath);
-    return result;
-  }
-  if (found == kWalkIsLink || found == kWalkLiesElsewhere) {
-    LogLine("Shortcut %s replaces a link, not what it leads to", linkPath);
-  } else if (found == kWalkHasNames) {
-    LogLine("Shortcut %s replaces one name of a file with more (hard links)", linkPath);
-  }
-  return S_OK;
-}
-
-void LogShortcutWritten(const wchar_t* linkPath, const wchar_t* target, const wchar_t* arguments,
-                        const wchar_t* workingDirectory, const wchar_t* description,
-                        const wchar_t* iconPath, int iconIndex, int showCommand) {
-  LogLine("Shortcut written: %s", linkPath);
-  LogLine("Shortcut target: %s", target);
-  LogLine("Shortcut arguments: %s",
-          arguments != nullptr && arguments[0] != L'\0' ? arguments : L"(none)");
-  LogLine("Shortcut working directory: %s", workingDirectory);
-  LogLine("Shortcut description: %s", description);
-  LogLine("Shortcut icon: %s, index %u", iconPath, static_cast<DWORD>(iconIndex));
-  LogLine("Shortcut show command: %u", static_cast<DWORD>(showCommand));
-}
-
-// Deletes the file `name` in the folder open at `folder` (when not
-// INVALID_HANDLE_VALUE: then `missingError` says why there is none) through a
-// handle of the file opened and judged there, then `linkPath` enclosed in
-// double quotes. A link, or a folder, at the name is neither deleted nor tried
-// in the quoted form (the refusal is logged). Returns S_OK when either
-// deletion succeeded, E_FAIL otherwise.
-HRESULT DeleteShortcutIn(HANDLE folder, const wchar_t* linkPath, const wchar_t* name,
-                         DWORD missingError) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  wchar_t* quoted = nullptr;
-  WalkProblem problem = kWalkMissing;
-  BY_HANDLE_FILE_INFORMATION information;
-  BOOL deletedPlain = FALSE;
-  BOOL deletedQuoted = FALSE;
-  DWORD error = missingError;
-  bool readOnly = false;
-
-  if (folder != INVALID_HANDLE_VALUE) {
-    file = OpenEntry(folder, name, wcslen(name), kEntryFile, DELETE, &problem);
-    error = GetLastError();
-  }
-  if (problem != kWalkSound && problem != kWalkMissing && problem != kWalkCannotOpen) {
-    LogLine("Shortcut refused: %s %S", linkPath, DescribeWalkProblem(problem));
-    goto Cleanup;
-  }
-  if (problem == kWalkSound) {
-    deletedPlain = DeleteEntryIn(folder, name, wcslen(name), file, kEntryFile);
-    error = deletedPlain ? ERROR_SUCCESS : GetLastError();
-    readOnly = !deletedPlain && GetFileInformationByHandle(file, &information) &&
-               (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    // The file goes as its last handle closes.
-    CloseHandleAndClear(&file);
-  }
-  // The quoted form has always been tried as well: a name that no file
-  // system takes, so that it reaches nothing.
-  quoted = JoinStrings(3, kQuote, linkPath, kQuote);
-  deletedQuoted = DeleteFileW(quoted);
-  if (deletedPlain) {
-    AnnounceFileDeleted(linkPath);
-  }
-  LogDeletion(linkPath, deletedPlain || deletedQuoted, error, readOnly);
-
-Cleanup:
-  CloseHandleAndClear(&file);
-  FreeAndClear(&quoted);
-  return deletedPlain || deletedQuoted ? S_OK : E_FAIL;
-}
-
 // Returns a new wide string holding the folder of the full path `linkPath`
 // as the file system resolves it, without a trailing backslash, and sets
 // *name to the file's name within `linkPath` (empty when it ends in a
@@ -445,6 +217,11 @@ void SaveProgramsShortcut(const wchar_t* programs, const wchar_t* linkPath, cons
   if (!WalkFolders(folder, wcslen(programs), /*create=*/TRUE, /*access=*/0, &walk)) {
     LogLevelNotTaken(&walk, walk.count, linkPath);
   } else {
+    // A folder that was there may hold a temporary file of a run killed
+    // before it could take it away.
+    if (walk.firstCreated >= walk.count) {
+      SettleFolder(walk.levels[walk.count - 1], folder);
+    }
     result = PutShortcut(walk.levels[walk.count - 1], linkPath, name, stream, &existedBefore);
   }
   if (FAILED(result)) {
