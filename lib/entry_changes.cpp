@@ -357,6 +357,7 @@ WalkProblem CloseDeletedEntry(HANDLE folder, const wchar_t* name, size_t length,
   if (nameGoesAtClose) {
     return kWalkMissing;
   }
+  bool lookedAgain = false;
   for (unsigned attempt = 1;; ++attempt) {
     NTSTATUS status = kStatusSuccess;
     BY_HANDLE_FILE_INFORMATION found;
@@ -372,6 +373,13 @@ WalkProblem CloseDeletedEntry(HANDLE folder, const wchar_t* name, size_t length,
     CloseHandleAndClear(&standing);
     const bool pending = status == kStatusDeletePending ||
                          (same && IsHeldElsewhere(folder, name, length));
+    // Held by nobody now: the other program let go meanwhile, and the last
+    // handle to close may have been this look's own, which took the name
+    // with it. One more look tells a name gone from one that stays.
+    if (!pending && same && !lookedAgain) {
+      lookedAgain = true;
+      continue;
+    }
     if (!pending) {
       return NT_SUCCESS(status) || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
                  ? kWalkSound
