@@ -138,18 +138,22 @@ wine_copy_prefix() {
   mv "$WINEPREFIX.copy" "$WINEPREFIX"
 }
 
-# Starts the prefix's server, its desktop process and a keeper of the desktop,
-# detached. The first program to touch a window would otherwise start the
-# desktop process itself, which then holds that program's output pipes open
-# until the server ends, and whoever reads those pipes (CTest, a test waiting
-# for a program's output) waits for it. The desktop closes about a second
-# after the last program that used it ends, and the server ends with it, so
-# that a pause between two tests would let the next program start them anew:
-# the keeper, Wine's own notepad (a window and nothing else), uses the desktop
-# until wine_stop_server ends it with the server.
+# Starts the prefix's server, and its desktop process, detached. The first
+# program to touch a window would otherwise start the desktop process itself,
+# which then holds that program's output pipes open until the server ends, and
+# whoever reads those pipes (CTest) waits for it.
 wine_start_server() {
   wine cmd /c exit 0 </dev/null >/dev/null 2>&1
   wine cmd /c start /b explorer.exe /desktop </dev/null >/dev/null 2>&1
+}
+
+# Keeps the prefix's desktop, and with it the server, until wine_stop_server,
+# for a caller that ends them itself (scripts/test's passes). The desktop
+# closes about a second after the last program that used it ends, the server
+# ends with it, and the next program starts both anew, holding its own output
+# pipes open: a pause between two tests would hang the test after it. The
+# keeper is Wine's own notepad, a window and nothing else.
+wine_keep_desktop() {
   wine cmd /c start /b notepad.exe </dev/null >/dev/null 2>&1
 }
 
